@@ -1,0 +1,292 @@
+/*
+ * kv4usbcp.h - host interface of KV4USBCP, the USB command library for KV4 fitness monitors.
+ *
+ * A monitor is a USB HID device. The library finds the monitors present, gives each a 16-bit port
+ * number, opens it and carries command frames to it and response frames back, one HID report each
+ * way. Every function is callable from C and C++ and from any host thread; none lets an exception
+ * escape. Unless said otherwise a function returns a signed 16-bit result code: 0 for success, a
+ * negative code listed below, or a code reported by the monitor itself (passed through unchanged).
+ * tkcmdsetUSB_get_error_name and tkcmdsetUSB_get_error_text turn any code into text.
+ *
+ * Null output pointers: where a function needs an output pointer to report its answer and the
+ * host passes null, the function returns TKUSB_INVALID_PARAMETER and changes nothing. A length of
+ * 0 writes nothing.
+ */
+#ifndef KV4USBCP_H
+#define KV4USBCP_H
+
+#include <stdint.h>
+
+#if defined(_WIN32)
+#  if defined(KV4USBCP_BUILD)
+#    define KV4USBCP_API __declspec(dllexport)
+#  elif defined(KV4USBCP_STATIC)
+#    define KV4USBCP_API
+#  else
+#    define KV4USBCP_API __declspec(dllimport)
+#  endif
+#else
+#  define KV4USBCP_API __attribute__((visibility("default")))
+#endif
+
+/* Version of the library, as tkcmdsetUSB_get_dll_version reports it (major in the high byte). */
+#define KV4USBCP_VERSION 0x0302
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Result codes ------------------------------------------------------------------------------ */
+/* Timing */
+#define TKTIME_NO_HIRES_ERR (-10000)
+#define TKTIME_ABORT_ERR (-10001)
+/* USB port layer */
+#define TKUSB_INVALID_PORT_ERR (-10100)
+#define TKUSB_INVALID_DEVICE_NAME_ERR (-10101)
+#define TKUSB_WRITE_FAILED_ERR (-10102)
+#define TKUSB_WRITE_INCOMPLETE_ERR (-10103)
+#define TKUSB_WRITE_TIMEOUT_ERR (-10104)
+#define TKUSB_READ_FAILED_ERR (-10105)
+#define TKUSB_READ_INCOMPLETE_ERR (-10106)
+#define TKUSB_READ_TIMEOUT_ERR (-10107)
+#define TKUSB_DATA_NOT_AVAILABLE_ERR (-10108)
+#define TKUSB_NO_PORT_INIT_ERR (-10109)
+#define TKUSB_FLUSH_FAILED_ERR (-10110)
+#define TKUSB_SET_FEATURE_ERR (-10111)
+#define TKUSB_GET_STRING_ERR (-10112) /* no row in the error table: named "Unknown Error" */
+#define TKUSB_INVALID_ECODE_FILE_ERR (-10113)
+#define TKUSB_OS_UNSUPPORTED (-10114)
+#define TKUSB_SYSTEM_IO_ERR (-10115)
+#define TKUSB_OPEN_DEVICE_ERR (-10116)
+#define TKUSB_RELEASE_DEVICE_ERR (-10117)
+#define TKUSB_SYSTEM_MEMORY_ERR (-10118)
+#define TKUSB_IOREGISTRY_ERR (-10119)
+#define TKUSB_TOOLONG_REPORT_ERR (-10120)
+#define TKUSB_OVERFLOW_ERR (-10121)
+#define TKUSB_GET_DESCRIPTOR_ERR (-10122)
+#define TKUSB_DEVICE_CLOSED_ERR (-10123)
+#define TKUSB_EVENT_REGISTER_ERR (-10124)
+#define TKUSB_INVALID_PARAMETER (-10125)
+#define TKUSB_EVENT_TIMEOUT_ERR (-10126)
+#define TKUSB_ASYNC_REGISTER_ERR (-10127)
+#define TKUSB_ASYNC_INPROGRESS_ERR (-10128)
+#define TKUSB_ASYNC_UNREGISTERED (-10129)
+#define TKUSB_UNSUPPORTED (-10130)
+/* Device driver interface */
+#define TKDDI_INVALID_PORT_ERR (-10150)
+#define TKDDI_NOT_IMPLEMENTED_ERR (-10151)
+#define TKDDI_UNIT_ADDRESS_ERR (-10152)
+#define TKDDI_PROTOCOL_INIT_ERR (-10153)
+#define TKDDI_PROTOCOL_NOT_DEFINED_ERR (-10154)
+#define TKDDI_MEMORY_ALLOC_ERR (-10155)
+/* CSAFE command layer */
+#define TKCSAFE_KV4_CMD_CONFIG_ERR (-10170)
+#define TKCSAFE_UNDEFINED_KV4_CMD_ERR (-10171)
+#define TKCSAFE_UNDEFINED_DATA_TYPE_ERR (-10172)
+#define TKCSAFE_UNDEFINED_KV4_RSP_ERR (-10173)
+#define TKCSAFE_CMD_DATA_EXCEEDS_LIMIT (-10174)
+#define TKCSAFE_RSP_DATA_EXCEEDS_LIMIT (-10175)
+#define TKCSAFE_INCORRECT_CMD_PARAMS (-10176)
+#define TKCSAFE_INCORRECT_RSP_PARAMS (-10177)
+#define TKCSAFE_DATATAB_NOT_FOUND (-10178)
+#define TKCSAFE_DATATAB_INVALID_ADDRESS (-10179)
+#define TKCSAFE_DATATAB_INVALID (-10180)
+#define TKCSAFE_INI_FILE_CMD_TYPE_INVALID (-10181)
+#define TKCSAFE_INI_FILE_DATA_TYPE_INVALID (-10182)
+#define TKCSAFE_DATATAB_READ_ERROR (-10183)
+#define TKCSAFE_CSAFE_FRAME_TOO_LONG_ERR (-10184)
+#define TKCSAFE_INVALID_ADDRESS_IN_RSP_ERR (-10185)
+#define TKCSAFE_INVALID_ID_IN_RSP_ERR (-10186)
+#define TKCSAFE_NO_MEMORY_RETURNED (-10187)
+#define TKCSAFE_AUTHENTICATION_FAILED (-10188)
+#define TKCSAFE_NULL_POINTER_TO_STRING_ERR (-10189)
+#define TKCSAFE_DATATAB_WRITE_ERROR (-10192)
+/* CSAFE framing, reported by the monitor */
+#define TKFRAME_CSAFE_FRAME_STUFF_ERR (-160)
+#define TKFRAME_CSAFE_FRAME_CHKSM_ERR (-161)
+#define TKFRAME_NO_SCI_FRAME_ERR (-162)
+#define TKFRAME_NO_USB_FRAME_ERR (-163)
+#define TKFRAME_CSAFE_INVALID_SHORT_CMD_ERR (-164)
+#define TKFRAME_CSAFE_INVALID_LONG_CMD_ERR (-165)
+#define TKFRAME_CSAFE_NO_END_CHAR_ERR (-166)
+/* Command set */
+#define TKCMDSET_NO_ECODE_FILE_ERR (-10200)
+#define TKCMDSET_DEVICE_NOT_FOUND_ERR (-10201)
+#define TKCMDSET_MUTEX_TIMEOUT_ERR (-10202)
+#define TKCMDSET_MUTEX_FAILED_ERR (-10203)
+#define TKCMDSET_INVALID_RESPONSE_ERR (-10204)
+#define TKCMDSET_UNEXPECTED_RESPONSE_ERR (-10205)
+/* S-record files */
+#define TKSFILE_END_OF_FILE_ERR (-10300)
+#define TKSFILE_FILE_READ_ERR (-10301)
+#define TKSFILE_INVALID_TYPE_ERR (-10302)
+#define TKSFILE_BAD_CHECKSUM_ERR (-10303)
+#define TKSFILE_INVALID_LENGTH_ERR (-10304)
+#define TKSFILE_INVALID_RECORD_ERR (-10305)
+#define TKSFILE_INVALID_FILE_ERR (-10306)
+#define TKSFILE_FILE_NOT_FOUND_ERR (-10307)
+#define TKSFILE_OUTSIDE_BUFFER_ERR (-10308)
+/* Cipher */
+#define TKCIPHER_NOT_BLOCK_MULT_ERR (-10400)
+/* Registry */
+#define TKREG_CANNOT_CREATE_KEY_ERR (-10600)
+#define TKREG_NO_OPEN_KEY_ERR (-10601)
+#define TKREG_STRING_NOT_FOUND_ERR (-10602)
+#define TKREG_STRING_SAVE_ERR (-10603)
+/* Serial ports */
+#define TKCOM_INVALID_PORT_ERR (-10700)
+#define TKCOM_INVALID_DEVICE_NAME_ERR (-10701)
+#define TKCOM_WRITE_FAILED_ERR (-10702)
+#define TKCOM_WRITE_INCOMPLETE_ERR (-10703)
+#define TKCOM_WRITE_TIMEOUT_ERR (-10704)
+#define TKCOM_READ_FAILED_ERR (-10705)
+#define TKCOM_READ_INCOMPLETE_ERR (-10706)
+#define TKCOM_READ_TIMEOUT_ERR (-10707)
+#define TKCOM_DATA_NOT_AVAILABLE_ERR (-10708)
+#define TKCOM_NO_PORT_INIT_ERR (-10709)
+#define TKCOM_FLUSH_FAILED_ERR (-10710)
+#define TKCOM_GET_RXSIZE_ERR (-10711)
+#define TKCOM_DEVICE_NOT_FOUND_ERR (-10712)
+#define TKCOM_DTR_ERR (-10713)
+#define TKCOM_RTS_ERR (-10714)
+#define TKCOM_DSR_ERR (-10715)
+#define TKCOM_CTS_ERR (-10716)
+#define TKCOM_TXBREAK_ERR (-10717)
+#define TKCOM_CONFIG_ERR (-10718)
+/* Network */
+#define TKNET_WINSOCK_CLOSE_SOCKET_ERR (-10800)
+#define TKNET_WINSOCK_CREATE_SOCKET_ERR (-10801)
+#define TKNET_WINSOCK_BIND_SOCKET_ERR (-10802)
+#define TKNET_WINSOCK_REGISTER_SOCKET_ERR (-10803)
+#define TKNET_WINSOCK_ENUM_EVENTS_ERR (-10804)
+#define TKNET_WINSOCK_CREATE_EVENT_ERR (-10805)
+#define TKNET_WINSOCK_WRITE_ERR (-10806)
+#define TKNET_READ_TIMEOUT_ERR (-10807)
+#define TKNET_WINSOCK_READ_ERR (-10808)
+#define TKNET_WINSOCK_WRONG_EVENT_ERR (-10809)
+#define TKNET_INCORRECT_PORT_IN_RSP_ERR (-10810)
+#define TKNET_INCORRECT_IP_IN_RSP_ERR (-10811)
+#define TKNET_INVALID_PORT_ERR (-10812)
+#define TKNET_SOCKET_NOT_OPEN_ERR (-10813)
+#define TKNET_WINSOCK_SETSOCKOPT_ERR (-10814)
+/* Race timing */
+#define TKRACE_THREAD_CREATE_ERR (-10900)
+#define TKRACE_MUTEX_CREATE_ERR (-10901)
+#define TKRACE_MUTEX_TIMEOUT_ERR (-10902)
+#define TKRACE_MUTEX_FAILED_ERR (-10903)
+#define TKRACE_WAIT_OBJECT_ERR (-10904)
+#define TKRACE_EVENT_OBJECT_CREATE_ERR (-10905)
+#define TKRACE_SET_EVENT_ERR (-10906)
+#define TKRACE_RESET_EVENT_ERR (-10907)
+#define TKRACE_NO_PC_TIMER_ERR (-10908)
+#define TKRACE_INVALID_KV4_TIMEBASE (-10909)
+#define TKRACE_INVALID_PC_TIMEBASE (-10910)
+#define TKRACE_KV4_SYNC_ERR (-10911)
+#define TKRACE_SYNC_ERROR_NO_KV4 (-10912)
+#define TKRACE_SYNC_ALL_DID_NOT_RESPOND (-10913)
+#define TKRACE_SYNC_ALL_OUT_OF_TOLERANCE (-10914)
+#define TKRACE_SYNC_COULD_NOT_SYNC (-10915)
+#define TKRACE_PARTICIPANT_LIST_SET_FAIL (-10916)
+/* Data-card readers */
+#define TKDATATAB_FILE_OPEN_ERROR (-11000)
+#define TKDATATAB_EXCEL_LAUNCH_ERROR (-11001)
+#define TKDATATAB_FILE_READ_ERROR (-11002)
+#define TKDATATAB_FILE_VALIDATION_ERROR (-11003)
+#define TKDATATAB_INVALID_PORT_ERR (-11004)
+#define TKDATATAB_PORT_BUSY_ERR (-11005)
+#define TKDATATAB_SERIAL_OPEN_ERR (-11006)
+#define TKDATATAB_READER_NOT_RESPONDING_ERR (-11007)
+#define TKDATATAB_INVALID_READER_ADDRESS (-11008)
+#define TKDATATAB_CARD_NOT_INSERTED (-11009)
+#define TKDATATAB_PORT_NOT_OPEN (-11010)
+/* SZ bootloader utility */
+#define SZUTIL_SEND_ERR (-20000)
+#define SZUTIL_SYNC_ERR (-20001)
+#define SZUTIL_BAUD_ERR (-20002)
+#define SZUTIL_PROGRAMMING_ERR (-20003)
+/* Flash tool */
+#define KV4FLASH_INVALID_CRC_START_ERR (-20100)
+#define KV4FLASH_INVALID_CRC_END_ERR (-20101)
+/* Test generator (shares -11000 with TKDATATAB_FILE_OPEN_ERROR, whose name wins) */
+#define TKTSTGEN_NO_UNUSED_FILE_ERR (-11000)
+
+/* ---- Constants ------------------------------------------------------------------------------- */
+
+/* Buffer mode of a port: which length chooses the output report of a transaction. */
+#define TKUSB_BUFFER_MODE_COMMAND 1  /* the command length */
+#define TKUSB_BUFFER_MODE_RESPONSE 2 /* the requested response length (every new port) */
+
+/* Report-table selectors. Note: output is 0 and input 1, unlike the HID parser's numbering. */
+#define TKUSB_REPORT_OUTPUT 0
+#define TKUSB_REPORT_INPUT 1
+#define TKUSB_REPORT_FEATURE 2
+
+/* Event codes handed to the device-event callbacks. */
+#define TKUSB_EVENT_DEVICE_CONNECTED 1    /* a monitor arrived and its port has just been opened */
+#define TKUSB_EVENT_DEVICE_DISCONNECTED 2 /* a monitor left; its port is closed when the call returns */
+#define TKUSB_EVENT_VOLUME_ARRIVED 3      /* a disk volume arrived (variants 2 and 3) */
+#define TKUSB_EVENT_VOLUME_REMOVED 4      /* a disk volume was removed (variants 2 and 3) */
+
+/* ---- Records ----------------------------------------------------------------------------------- */
+
+/* Answer of tkcmdsetUSB_get_update_status; the meaning of the values is the monitor's. */
+typedef struct tkcmdsetUSB_update_status {
+    uint16_t first_value;
+    uint16_t second_value;
+} tkcmdsetUSB_update_status;
+
+/* Answer of tkcmdsetUSB_get_V3_update_status. */
+typedef struct tkcmdsetUSB_v3_update_status {
+    uint32_t first_value;
+    uint16_t second_value;
+} tkcmdsetUSB_v3_update_status;
+
+/* ---- Callbacks --------------------------------------------------------------------------------- */
+
+/* Device events, variant 1. Called on the library's notification thread. */
+typedef void (*tkusb_event_callback)(uint16_t port, int32_t event);
+/* Variant 2: also the product name and serial number; the texts stay valid until shutdown_all. */
+typedef void (*tkusb_event_callback2)(uint16_t port, int32_t event, const char *product_name,
+                                      const char *serial_number);
+/* Variant 3: also the USB product ID. */
+typedef void (*tkusb_event_callback3)(uint16_t port, int32_t event, const char *product_name,
+                                      const char *serial_number, uint16_t product_id);
+/* Completion of an asynchronous exchange, called on the library's I/O thread. On success data
+ * points to length response bytes, valid only during the call; on failure data is null, length 0
+ * and result the failure code. tag is the value given to tkcmdsetUSB_send_command. */
+typedef void (*tkusb_asyncio_callback)(uint16_t port, const uint8_t *data, uint16_t length,
+                                       int16_t result, int16_t tag);
+
+/* ---- Result codes as text ---------------------------------------------------------------------- */
+
+/* Writes the identifier of code ("TKUSB_INVALID_PORT_ERR"; "Unknown Error" for a code without a
+ * row) into buffer: at most length bytes, zero-filled to length, not terminated when it fills the
+ * buffer (36 bytes always suffice). Callable in any state. */
+KV4USBCP_API void tkcmdsetUSB_get_error_name(int16_t code, char *buffer, uint16_t length);
+/* Writes the sentence of code ("No further information." for a code without a row) the same way
+ * (140 bytes always suffice). */
+KV4USBCP_API void tkcmdsetUSB_get_error_text(int16_t code, char *buffer, uint16_t length);
+
+/* ---- Lifecycle and locking --------------------------------------------------------------------- */
+
+/* Starts the library (after a full teardown when already started): port numbering restarts at 0.
+ * TKUSB_OS_UNSUPPORTED on a refused Windows version. Must not overlap any other call. */
+KV4USBCP_API int16_t tkcmdsetUSB_init(void);
+/* Closes and forgets every port and ends the library's lock; always 0. Unregister callbacks first.
+ * Must not overlap any other call. */
+KV4USBCP_API int16_t tkcmdsetUSB_shutdown_all(void);
+/* Closes one port; it keeps its number and can be reopened (tkcmdsetUSB_reset_port, discovery).
+ * TKUSB_INVALID_PORT_ERR for a port never handed out. */
+KV4USBCP_API int16_t tkcmdsetUSB_shutdown(uint16_t port);
+/* Takes (leaves) the library's re-entrant process-wide lock, which holds off other threads' port
+ * lookups; TKCMDSET_MUTEX_FAILED_ERR while the library is not started. */
+KV4USBCP_API int16_t tkcmdsetUSB_lock(void);
+KV4USBCP_API int16_t tkcmdsetUSB_unlock(void);
+/* The library version, KV4USBCP_VERSION (0x0302); not a result code. */
+KV4USBCP_API uint16_t tkcmdsetUSB_get_dll_version(void);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KV4USBCP_H */

@@ -1,0 +1,239 @@
+// OS primitives on POSIX systems: a recursive std::recursive_mutex, manual-reset events on one
+// condition variable, std::thread with a completion event for timed joins, CLOCK_MONOTONIC ticks.
+#include "platform/platform.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <thread>
+#include <time.h>
+
+namespace kv4 {
+
+// ---- Recursive lock -----------------------------------------------------------------------------
+
+static_assert(sizeof(std::recursive_mutex) <= 64, "lock storage too small");
+
+recursive_lock::recursive_lock() { new (storage_) std::recursive_mutex(); }
+recursive_lock::~recursive_lock() { reinterpret_cast<std::recursive_mutex *>(storage_)->~recursive_mutex(); }
+
+int16_t recursive_lock::enter() noexcept
+{
+    try {
+        reinterpret_cast<std::recursive_mutex *>(storage_)->lock();
+        return 0;
+    } catch (...) {
+        return -10203;
+    }
+}
+
+int16_t recursive_lock::leave() noexcept
+{
+    reinterpret_cast<std::recursive_mutex *>(storage_)->unlock();
+    return 0;
+}
+
+// ---- Events -------------------------------------------------------------------------------------
+//
+// All events share one mutex and one condition variable. A waiter for several events then needs
+// no registration with each of them, and the number of events waited on at once is small; the
+// price is that every signal wakes every waiter to look at its own events.
+
+struct event_object {
+    bool signalled = false;
+};
+
+namespace {
+std::mutex &event_mutex()
+{
+    static std::mutex mutex;
+    return mutex;
+}
+std::condition_variable &event_changed()
+{
+    static std::condition_variable condition;
+    return condition;
+}
+} // namespace
+
+event_handle event_create() noexcept { return new (std::nothrow) event_object; }
+
+void event_close(event_handle event) noexcept
+{
+    std::lock_guard<std::mutex> guard(event_mutex());
+    delete event;
+}
+
+void event_set(event_handle event) noexcept
+{
+    if (!event)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(event_mutex());
+        event->signalled = true;
+    }
+    event_changed().notify_all();
+}
+
+void event_reset(event_handle event) noexcept
+{
+    if (!event)
+        return;
+    std::lock_guard<std::mutex> guard(event_mutex());
+    event->signalled = false;
+}
+
+bool event_is_set(event_handle event) noexcept
+{
+    if (!event)
+        return false;
+    std::lock_guard<std::mutex> guard(event_mutex());
+    return event->signalled;
+}
+
+int event_wait(event_handle event, uint32_t timeout_ms) noexcept { return event_wait_any(&event, 1, timeout_ms); }
+
+int event_wait_any(const event_handle *events, std::size_t count, uint32_t timeout_ms) noexcept
+{
+    if (!events || count == 0 || count > max_wait_events)
+        return wait_failed;
+    for (std::size_t i = 0; i < count; ++i)
+        if (!events[i])
+            return wait_failed;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    std::unique_lock<std::mutex> guard(event_mutex());
+    for (;;) {
+        for (std::size_t i = 0; i < count; ++i)
+            if (events[i]->signalled)
+                return static_cast<int>(i);
+        if (event_changed().wait_until(guard, deadline) == std::cv_status::timeout) {
+            for (std::size_t i = 0; i < count; ++i)
+                if (events[i]->signalled)
+                    return static_cast<int>(i);
+            return wait_timeout;
+        }
+    }
+}
+
+// ---- Threads ------------------------------------------------------------------------------------
+
+namespace {
+struct thread_state {
+    thread_function function;
+    void *argument;
+    event_handle done;
+    ~thread_state() { event_close(done); }
+};
+} // namespace
+
+struct thread_object {
+    std::thread thread;
+    std::shared_ptr<thread_state> state;
+};
+
+thread_handle thread_start(thread_function function, void *argument) noexcept
+{
+    try {
+        auto state = std::make_shared<thread_state>(thread_state{function, argument, event_create()});
+        if (!state->done)
+            return nullptr;
+        auto *handle = new thread_object;
+        handle->state = state;
+        // The thread keeps its own reference, so a handle released early leaves it valid.
+        handle->thread = std::thread([state] {
+            state->function(state->argument);
+            event_set(state->done);
+        });
+        return handle;
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+bool thread_join(thread_handle thread, uint32_t timeout_ms) noexcept
+{
+    if (!thread)
+        return true;
+    if (event_wait(thread->state->done, timeout_ms) != 0)
+        return false;
+    if (thread->thread.joinable())
+        thread->thread.join();
+    return true;
+}
+
+void thread_release(thread_handle thread) noexcept
+{
+    if (!thread)
+        return;
+    if (thread->thread.joinable()) {
+        if (event_is_set(thread->state->done))
+            thread->thread.join();
+        else
+            thread->thread.detach();
+    }
+    delete thread;
+}
+
+// ---- Time, system queries, debug output ---------------------------------------------------------
+
+uint32_t tick_count() noexcept
+{
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+}
+
+void sleep_ms(uint32_t ms) noexcept { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+uint16_t os_version_class() noexcept { return 0x0100; }
+
+void utf16_to_ansi(const uint16_t *text, char *buffer, std::size_t capacity) noexcept
+{
+    // UTF-8 is the 8-bit code page of POSIX systems; a character that does not fit whole is left
+    // out rather than cut in the middle.
+    if (!buffer || capacity == 0)
+        return;
+    std::size_t out = 0;
+    for (std::size_t i = 0; text && text[i] != 0; ++i) {
+        uint32_t c = text[i];
+        if (c >= 0xD800 && c <= 0xDBFF && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (text[i + 1] - 0xDC00);
+            ++i;
+        } else if (c >= 0xD800 && c <= 0xDFFF) {
+            c = '?';
+        }
+        unsigned char bytes[4];
+        std::size_t n;
+        if (c < 0x80) {
+            bytes[0] = static_cast<unsigned char>(c);
+            n = 1;
+        } else if (c < 0x800) {
+            bytes[0] = static_cast<unsigned char>(0xC0 | (c >> 6));
+            bytes[1] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            n = 2;
+        } else if (c < 0x10000) {
+            bytes[0] = static_cast<unsigned char>(0xE0 | (c >> 12));
+            bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            bytes[2] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            n = 3;
+        } else {
+            bytes[0] = static_cast<unsigned char>(0xF0 | (c >> 18));
+            bytes[1] = static_cast<unsigned char>(0x80 | ((c >> 12) & 0x3F));
+            bytes[2] = static_cast<unsigned char>(0x80 | ((c >> 6) & 0x3F));
+            bytes[3] = static_cast<unsigned char>(0x80 | (c & 0x3F));
+            n = 4;
+        }
+        if (out + n >= capacity)
+            break;
+        std::memcpy(buffer + out, bytes, n);
+        out += n;
+    }
+    buffer[out] = '\0';
+}
+
+void write_debugger_line(const char *) noexcept {}
+
+} // namespace kv4

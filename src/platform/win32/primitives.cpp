@@ -1,0 +1,163 @@
+// OS primitives on Windows: critical sections, kernel events and waits, _beginthreadex threads,
+// GetTickCount, the version query and the ANSI code page.
+#include "platform/platform.h"
+
+#include <windows.h>
+#include <process.h>
+
+#include <new>
+
+namespace kv4 {
+
+// ---- Recursive lock -----------------------------------------------------------------------------
+
+static_assert(sizeof(CRITICAL_SECTION) <= 64, "lock storage too small");
+
+static CRITICAL_SECTION *section(unsigned char *storage) { return reinterpret_cast<CRITICAL_SECTION *>(storage); }
+
+recursive_lock::recursive_lock() { InitializeCriticalSection(section(storage_)); }
+recursive_lock::~recursive_lock() { DeleteCriticalSection(section(storage_)); }
+
+int16_t recursive_lock::enter() noexcept
+{
+    try {
+        EnterCriticalSection(section(storage_));
+        return 0;
+    } catch (...) {
+        return -10203;
+    }
+}
+
+int16_t recursive_lock::leave() noexcept
+{
+    try {
+        LeaveCriticalSection(section(storage_));
+        return 0;
+    } catch (...) {
+        return -10203;
+    }
+}
+
+// ---- Events -------------------------------------------------------------------------------------
+
+static HANDLE os_handle(event_handle event) { return reinterpret_cast<HANDLE>(event); }
+
+event_handle event_create() noexcept
+{
+    return reinterpret_cast<event_handle>(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+}
+
+void event_close(event_handle event) noexcept
+{
+    if (event)
+        CloseHandle(os_handle(event));
+}
+
+void event_set(event_handle event) noexcept
+{
+    if (event)
+        SetEvent(os_handle(event));
+}
+
+void event_reset(event_handle event) noexcept
+{
+    if (event)
+        ResetEvent(os_handle(event));
+}
+
+bool event_is_set(event_handle event) noexcept
+{
+    return event && WaitForSingleObject(os_handle(event), 0) == WAIT_OBJECT_0;
+}
+
+int event_wait(event_handle event, uint32_t timeout_ms) noexcept { return event_wait_any(&event, 1, timeout_ms); }
+
+int event_wait_any(const event_handle *events, std::size_t count, uint32_t timeout_ms) noexcept
+{
+    if (!events || count == 0 || count > max_wait_events)
+        return wait_failed;
+    HANDLE handles[max_wait_events];
+    for (std::size_t i = 0; i < count; ++i) {
+        if (!events[i])
+            return wait_failed;
+        handles[i] = os_handle(events[i]);
+    }
+    const DWORD result = WaitForMultipleObjects(static_cast<DWORD>(count), handles, FALSE, timeout_ms);
+    if (result < WAIT_OBJECT_0 + count)
+        return static_cast<int>(result - WAIT_OBJECT_0);
+    return result == WAIT_TIMEOUT ? wait_timeout : wait_failed;
+}
+
+// ---- Threads ------------------------------------------------------------------------------------
+
+namespace {
+struct thread_start_record {
+    thread_function function;
+    void *argument;
+};
+
+unsigned __stdcall thread_entry(void *record_pointer)
+{
+    const thread_start_record record = *static_cast<thread_start_record *>(record_pointer);
+    delete static_cast<thread_start_record *>(record_pointer);
+    return record.function(record.argument);
+}
+} // namespace
+
+thread_handle thread_start(thread_function function, void *argument) noexcept
+{
+    auto *record = new (std::nothrow) thread_start_record{function, argument};
+    if (!record)
+        return nullptr;
+    const uintptr_t handle = _beginthreadex(nullptr, 0, thread_entry, record, 0, nullptr);
+    if (handle == 0) {
+        delete record;
+        return nullptr;
+    }
+    return reinterpret_cast<thread_handle>(handle);
+}
+
+bool thread_join(thread_handle thread, uint32_t timeout_ms) noexcept
+{
+    return !thread || WaitForSingleObject(reinterpret_cast<HANDLE>(thread), timeout_ms) != WAIT_TIMEOUT;
+}
+
+void thread_release(thread_handle thread) noexcept
+{
+    if (thread)
+        CloseHandle(reinterpret_cast<HANDLE>(thread));
+}
+
+// ---- Time, system queries, debug output ---------------------------------------------------------
+
+uint32_t tick_count() noexcept { return GetTickCount(); }
+
+void sleep_ms(uint32_t ms) noexcept { Sleep(ms); }
+
+uint16_t os_version_class() noexcept
+{
+    OSVERSIONINFOA info{};
+    info.dwOSVersionInfoSize = sizeof info; // 148 bytes
+#if defined(__GNUC__)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wdeprecated-declarations"
+#endif
+    GetVersionExA(&info); // its own result is not needed: a failed query leaves zeros, class 0x0100
+#if defined(__GNUC__)
+#pragma GCC diagnostic pop
+#endif
+    return classify_windows_version(info.dwPlatformId, info.dwMajorVersion, info.dwMinorVersion,
+                                    info.szCSDVersion[1]);
+}
+
+void utf16_to_ansi(const uint16_t *text, char *buffer, std::size_t capacity) noexcept
+{
+    if (!text || !buffer || capacity == 0)
+        return;
+    WideCharToMultiByte(CP_ACP, 0, reinterpret_cast<const wchar_t *>(text), -1, buffer,
+                        static_cast<int>(capacity > 0x7FFFFFFF ? 0x7FFFFFFF : capacity), nullptr, nullptr);
+}
+
+void write_debugger_line(const char *line) noexcept { OutputDebugStringA(line); }
+
+} // namespace kv4

@@ -1,0 +1,113 @@
+// Device objects: one per monitor the library has identified, named by the host with a port number.
+// usb_device is the base with the report tables, identity and I/O state; win32_device, the only
+// kind ever created, adds the open device: handle, transfer records, buffers and the device lock.
+#pragma once
+
+#include "platform/hid_services.h"
+#include "platform/platform.h"
+#include "usb/tkusb_list.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+namespace kv4 {
+
+// One HID report of a port.
+struct report_entry {
+    uint8_t report_id = 0; // byte 0 of every report buffer sent or read with this entry
+    uint16_t usage = 0;    // key of the entry within its table
+    uint16_t size = 0;     // payload bytes after the report ID
+};
+
+// Values of usb_device::io_state.
+enum : uint32_t {
+    TKUSB_IO_IDLE = 0,
+    TKUSB_IO_WRITE_REQUESTED = 1, // an asynchronous exchange waits for the I/O thread to write
+    TKUSB_IO_WRITING = 2,         // its write has been started
+    TKUSB_IO_READING = 3,         // its read has been started
+    TKUSB_IO_SYNC = 4,            // a synchronous transaction holds the port
+};
+
+class usb_device {
+public:
+    usb_device() = default;
+    usb_device(const usb_device &) = delete;
+    usb_device &operator=(const usb_device &) = delete;
+    virtual ~usb_device();
+
+    virtual int16_t close() { return 0; }
+    virtual int16_t lock() { return 0; }
+    virtual int16_t unlock() { return 0; }
+    virtual bool compare_and_set_state(uint32_t expected, uint32_t desired)
+    {
+        (void)expected;
+        io_state.store(desired);
+        return true;
+    }
+
+    tkusb_list<report_entry> input_reports;   // selector TKUSB_REPORT_INPUT (1)
+    tkusb_list<report_entry> output_reports;  // selector TKUSB_REPORT_OUTPUT (0)
+    tkusb_list<report_entry> feature_reports; // selector TKUSB_REPORT_FEATURE (2)
+    char serial_number[32] = {};              // at most 9 characters
+    char product_name[64] = {};               // at most 63 characters
+    uint16_t port = 0xFFFF;
+    uint16_t product_id = 0xFFFF;
+    std::atomic<uint8_t> buffer_mode{2}; // TKUSB_BUFFER_MODE_RESPONSE
+    std::atomic<uint32_t> io_state{TKUSB_IO_IDLE};
+
+    // The whole trimmed serial text the device reported. Serial numbers are shown cut to 9
+    // characters, but a monitor is recognised by the whole text, so that one with a longer serial
+    // is found again at the next discovery instead of being registered anew, and two monitors
+    // whose serials share their first 9 characters keep separate ports.
+    char serial_key[256] = {};
+};
+
+class win32_device : public usb_device {
+public:
+    win32_device() = default;
+    ~win32_device() override;
+
+    // Releases the handle (pending transfers are cancelled first), the events, the buffers, the
+    // report tables and the device lock. Identity, path, buffer mode and I/O state stay; the
+    // object stays registered. Safe on a closed device and from any thread: a transaction running
+    // on another thread is woken, ends with TKUSB_DEVICE_CLOSED_ERR, and close waits for it.
+    int16_t close() override;
+    int16_t lock() override;
+    int16_t unlock() override;
+    bool compare_and_set_state(uint32_t expected, uint32_t desired) override;
+
+    // Opens the device at path for transfers and builds everything an open device holds.
+    int16_t open(const char *path);
+
+    uint32_t request_start_ticks = 0;
+    uint16_t request_tag = 0;
+    std::atomic<uint8_t> is_open{0};
+    hid_handle handle = nullptr;
+    hid_transfer sync_overlapped;  // its event is sync_event
+    hid_transfer async_overlapped; // its event is async_event
+    char *path = nullptr;          // owned; kept across close
+    std::atomic<uint16_t> transfer_length{0};
+    uint8_t *transfer_buffer = nullptr;
+    uint8_t *async_send_buffer = nullptr;
+    report_entry response_report;
+
+    // The device lock lives exactly as long as the object. What close() creates and destroys is
+    // only its validity: `device_lock_live` says whether lock() may be entered. A thread that
+    // holds the lock while the device is closed (its own close after a failed transfer, or a
+    // close on another thread that waited for it) still releases the same object in unlock(),
+    // which then reports TKCMDSET_MUTEX_FAILED_ERR; a thread waiting in lock() wakes on a valid
+    // object, sees the device closed and gets TKCMDSET_MUTEX_FAILED_ERR. Objects are destroyed
+    // only all together at shutdown, when no other call may run.
+    recursive_lock device_lock;
+    std::atomic<bool> device_lock_live{false};
+
+private:
+    void release_resources();
+
+    // Guards `handle` between close() and a cancel from another thread. Leaf lock: nothing else
+    // is taken while it is held.
+    std::mutex handle_guard_;
+};
+
+} // namespace kv4
