@@ -122,10 +122,13 @@ int event_wait_any(const event_handle *events, std::size_t count, uint32_t timeo
 
 namespace {
 struct thread_state {
+    thread_state(thread_function f, void *a) : function(f), argument(a), done(event_create()) {}
+    thread_state(const thread_state &) = delete;
+    thread_state &operator=(const thread_state &) = delete;
+    ~thread_state() { event_close(done); }
     thread_function function;
     void *argument;
     event_handle done;
-    ~thread_state() { event_close(done); }
 };
 } // namespace
 
@@ -137,7 +140,7 @@ struct thread_object {
 thread_handle thread_start(thread_function function, void *argument) noexcept
 {
     try {
-        auto state = std::make_shared<thread_state>(thread_state{function, argument, event_create()});
+        auto state = std::make_shared<thread_state>(function, argument);
         if (!state->done)
             return nullptr;
         auto *handle = new thread_object;

@@ -1,42 +1,294 @@
-// Placeholder for the Windows HID services (being written).
+// HID device services on Windows: setupapi finds the HID interfaces, kernel32 opens them as files
+// and moves whole reports with overlapped I/O, hid.dll answers strings, attributes and the parsed
+// report descriptor.
 #include "platform/hid_services.h"
+
+#include <windows.h>
+
+#include <setupapi.h>
+
+// MinGW's HID headers declare their functions without C linkage.
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include <cstddef>
+#include <limits>
+#include <memory>
+#include <new>
 
 namespace kv4 {
 
 namespace {
 
-class no_hid_services final : public hid_services {
+// ---- Conversions between the seam's opaque types and the system's ------------------------------
+
+// A device handle is never null, so null can stand for the invalid handle value.
+HANDLE os_handle(hid_handle handle) { return handle ? reinterpret_cast<HANDLE>(handle) : INVALID_HANDLE_VALUE; }
+hid_handle seam_handle(HANDLE handle)
+{
+    return handle == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<hid_handle>(handle);
+}
+
+PHIDP_PREPARSED_DATA os_preparsed(hid_preparsed preparsed) { return reinterpret_cast<PHIDP_PREPARSED_DATA>(preparsed); }
+
+ULONG byte_count(std::size_t capacity)
+{
+    constexpr std::size_t largest = std::numeric_limits<ULONG>::max();
+    return static_cast<ULONG>(capacity < largest ? capacity : largest);
+}
+
+static_assert(int(hid_report_type::input) == HidP_Input && int(hid_report_type::output) == HidP_Output &&
+                  int(hid_report_type::feature) == HidP_Feature,
+              "the seam numbers report types as the HID parser does");
+HIDP_REPORT_TYPE os_report_type(hid_report_type type) { return static_cast<HIDP_REPORT_TYPE>(type); }
+
+// ---- Overlapped records -------------------------------------------------------------------------
+
+static_assert(sizeof(OVERLAPPED) <= sizeof(hid_transfer::os), "OVERLAPPED does not fit the transfer record");
+static_assert(alignof(hid_transfer) >= alignof(OVERLAPPED) && offsetof(hid_transfer, os) % alignof(OVERLAPPED) == 0,
+              "OVERLAPPED is misaligned in the transfer record");
+
+OVERLAPPED *overlapped(hid_transfer *transfer) { return std::launder(reinterpret_cast<OVERLAPPED *>(transfer->os)); }
+
+// A fresh record for the next transfer: status and offset words zero, the record's event attached
+// and reset. The kernel resets the event too when the transfer starts; doing it here as well keeps
+// a stale signal from a finished transfer from being taken for this one's completion.
+OVERLAPPED *prepare(hid_transfer *transfer)
+{
+    auto *record = new (transfer->os) OVERLAPPED{};
+    record->hEvent = reinterpret_cast<HANDLE>(transfer->event);
+    if (record->hEvent)
+        ResetEvent(record->hEvent);
+    return record;
+}
+
+hid_io started(BOOL done)
+{
+    if (done)
+        return hid_io::completed;
+    return GetLastError() == ERROR_IO_PENDING ? hid_io::pending : hid_io::failed;
+}
+
+hid_io result_of(HANDLE handle, OVERLAPPED *record)
+{
+    DWORD transferred = 0;
+    if (GetOverlappedResult(handle, record, &transferred, FALSE))
+        return hid_io::completed;
+    DWORD error = GetLastError();
+    return error == ERROR_IO_INCOMPLETE || error == ERROR_IO_PENDING ? hid_io::pending : hid_io::failed;
+}
+
+// CancelIoEx, not CancelIo: CancelIo only reaches transfers started by the calling thread, while
+// the core cancels from whichever thread notices a time-out or closes the port. Nothing pending
+// (ERROR_NOT_FOUND) is not a failure.
+void cancel_all(HANDLE handle) { CancelIoEx(handle, nullptr); }
+
+// ---- Interface sets -----------------------------------------------------------------------------
+
+// Owns a device information set for one scope.
+class device_info_set {
 public:
-    bool list_paths(void (*)(const char *, void *), void *) override { return true; }
-    bool check_present(const char *) override { return false; }
-    hid_handle open(const char *, hid_access, uint32_t *last_error) override
+    explicit device_info_set(HDEVINFO set) : set_(set) {}
+    ~device_info_set()
     {
-        if (last_error)
-            *last_error = 2; // not found
-        return nullptr;
+        if (valid())
+            SetupDiDestroyDeviceInfoList(set_);
     }
-    void close(hid_handle) override {}
-    bool product_string(hid_handle, uint16_t *, std::size_t) override { return false; }
-    bool serial_string(hid_handle, uint16_t *, std::size_t) override { return false; }
-    bool indexed_string(hid_handle, unsigned, uint16_t *, std::size_t) override { return false; }
-    bool product_id(hid_handle, uint16_t *) override { return false; }
-    hid_preparsed get_preparsed(hid_handle) override { return nullptr; }
-    bool get_caps(hid_preparsed, hid_caps *) override { return false; }
-    bool get_value_caps(hid_preparsed, hid_report_type, hid_value_cap *, uint16_t *) override { return false; }
-    void free_preparsed(hid_preparsed) override {}
-    bool flush_input(hid_handle) override { return false; }
-    bool set_feature(hid_handle, const uint8_t *, uint16_t) override { return false; }
-    hid_io start_write(hid_handle, const uint8_t *, uint16_t, hid_transfer *) override { return hid_io::failed; }
-    hid_io start_read(hid_handle, uint8_t *, uint16_t, hid_transfer *) override { return hid_io::failed; }
-    hid_io outcome(hid_handle, hid_transfer *) override { return hid_io::failed; }
-    void cancel_io(hid_handle) override {}
+    device_info_set(const device_info_set &) = delete;
+    device_info_set &operator=(const device_info_set &) = delete;
+
+    bool valid() const { return set_ != INVALID_HANDLE_VALUE; }
+    HDEVINFO get() const { return set_; }
+
+private:
+    HDEVINFO set_;
+};
+
+SP_DEVICE_INTERFACE_DATA empty_interface()
+{
+    SP_DEVICE_INTERFACE_DATA data{};
+    data.cbSize = sizeof data;
+    return data;
+}
+
+// Fetches the interface's path and hands it to visit. The size field is that of the structure's
+// fixed part, not of the allocation, or the call refuses the buffer.
+void visit_interface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA *data, void (*visit)(const char *, void *),
+                     void *context)
+{
+    DWORD size = 0;
+    SetupDiGetDeviceInterfaceDetailA(set, data, nullptr, 0, &size, nullptr);
+    if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
+        return;
+    std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
+    if (!buffer)
+        return;
+    auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer.get());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
+    if (SetupDiGetDeviceInterfaceDetailA(set, data, detail, size, nullptr, nullptr))
+        visit(detail->DevicePath, context);
+}
+
+// True when the device's description property can be read. The first call only learns the size;
+// a description that fits no buffer at all answers at once.
+bool description_readable(HDEVINFO set, SP_DEVINFO_DATA *device)
+{
+    DWORD size = 0;
+    if (SetupDiGetDeviceRegistryPropertyA(set, device, SPDRP_DEVICEDESC, nullptr, nullptr, 0, &size))
+        return true;
+    if (GetLastError() != ERROR_INSUFFICIENT_BUFFER)
+        return false;
+    std::unique_ptr<BYTE[]> text(new (std::nothrow) BYTE[size]);
+    return text && SetupDiGetDeviceRegistryPropertyA(set, device, SPDRP_DEVICEDESC, nullptr, text.get(), size, nullptr);
+}
+
+// The interface's device element, then its description. The detail call is made without a buffer:
+// it fails for want of one but fills the device element, which is all that is needed of it.
+bool interface_described(HDEVINFO set, SP_DEVICE_INTERFACE_DATA *data)
+{
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    SetupDiGetDeviceInterfaceDetailA(set, data, nullptr, 0, nullptr, &device);
+    return description_readable(set, &device);
+}
+
+// ---- The services -------------------------------------------------------------------------------
+
+class win32_hid_services final : public hid_services {
+public:
+    bool list_paths(void (*visit)(const char *path, void *context), void *context) override
+    {
+        GUID hid_class;
+        HidD_GetHidGuid(&hid_class);
+        device_info_set set(SetupDiGetClassDevsA(&hid_class, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+        if (!set.valid())
+            return false;
+        SP_DEVICE_INTERFACE_DATA data = empty_interface();
+        for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set.get(), nullptr, &hid_class, index, &data); ++index)
+            visit_interface(set.get(), &data, visit, context);
+        return true;
+    }
+
+    bool check_present(const char *path) override
+    {
+        device_info_set set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
+        SP_DEVICE_INTERFACE_DATA data = empty_interface();
+        return set.valid() && SetupDiOpenDeviceInterfaceA(set.get(), path, 0, &data) &&
+               interface_described(set.get(), &data);
+    }
+
+    hid_handle open(const char *path, hid_access access, uint32_t *last_error) override
+    {
+        bool probe = access == hid_access::probe;
+        DWORD rights = probe ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
+        DWORD flags = probe ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OVERLAPPED;
+        HANDLE handle = CreateFileA(path, rights, 0, nullptr, OPEN_EXISTING, flags, nullptr);
+        if (handle == INVALID_HANDLE_VALUE && last_error)
+            *last_error = GetLastError();
+        return seam_handle(handle);
+    }
+
+    // Closing cancels only when the last reference to the file goes; cancelling first ends the
+    // pending transfers, and signals their events, whoever else still refers to it.
+    void close(hid_handle handle) override
+    {
+        cancel_all(os_handle(handle));
+        CloseHandle(os_handle(handle));
+    }
+
+    bool product_string(hid_handle handle, uint16_t *buffer, std::size_t capacity) override
+    {
+        return HidD_GetProductString(os_handle(handle), buffer, byte_count(capacity));
+    }
+
+    bool serial_string(hid_handle handle, uint16_t *buffer, std::size_t capacity) override
+    {
+        return HidD_GetSerialNumberString(os_handle(handle), buffer, byte_count(capacity));
+    }
+
+    bool indexed_string(hid_handle handle, unsigned index, uint16_t *buffer, std::size_t capacity) override
+    {
+        return HidD_GetIndexedString(os_handle(handle), index, buffer, byte_count(capacity));
+    }
+
+    bool product_id(hid_handle handle, uint16_t *product_id) override
+    {
+        HIDD_ATTRIBUTES attributes{};
+        attributes.Size = sizeof attributes;
+        if (!HidD_GetAttributes(os_handle(handle), &attributes))
+            return false;
+        *product_id = attributes.ProductID;
+        return true;
+    }
+
+    hid_preparsed get_preparsed(hid_handle handle) override
+    {
+        PHIDP_PREPARSED_DATA preparsed = nullptr;
+        if (!HidD_GetPreparsedData(os_handle(handle), &preparsed))
+            return nullptr;
+        return reinterpret_cast<hid_preparsed>(preparsed);
+    }
+
+    bool get_caps(hid_preparsed preparsed, hid_caps *caps) override
+    {
+        HIDP_CAPS os_caps{};
+        if (HidP_GetCaps(os_preparsed(preparsed), &os_caps) != HIDP_STATUS_SUCCESS)
+            return false;
+        caps->input_value_caps = os_caps.NumberInputValueCaps;
+        caps->output_value_caps = os_caps.NumberOutputValueCaps;
+        caps->feature_value_caps = os_caps.NumberFeatureValueCaps;
+        return true;
+    }
+
+    // Usage page, link collection and usage 0 ask for every value capability of the type. A range
+    // reports its first usage, which shares its place with a single usage.
+    bool get_value_caps(hid_preparsed preparsed, hid_report_type type, hid_value_cap *caps, uint16_t *count) override
+    {
+        USHORT delivered = *count;
+        std::unique_ptr<HIDP_VALUE_CAPS[]> os_caps(new (std::nothrow) HIDP_VALUE_CAPS[delivered]);
+        if (!os_caps || HidP_GetSpecificValueCaps(os_report_type(type), 0, 0, 0, os_caps.get(), &delivered,
+                                                  os_preparsed(preparsed)) != HIDP_STATUS_SUCCESS)
+            return false;
+        for (USHORT i = 0; i < delivered; ++i)
+            caps[i] = {os_caps[i].Range.UsageMin, os_caps[i].ReportID, os_caps[i].ReportCount};
+        *count = delivered;
+        return true;
+    }
+
+    void free_preparsed(hid_preparsed preparsed) override { HidD_FreePreparsedData(os_preparsed(preparsed)); }
+
+    bool flush_input(hid_handle handle) override { return HidD_FlushQueue(os_handle(handle)); }
+
+    bool set_feature(hid_handle handle, const uint8_t *buffer, uint16_t length) override
+    {
+        // The driver only reads the report; the parameter is merely declared writable.
+        return HidD_SetFeature(os_handle(handle), const_cast<uint8_t *>(buffer), length);
+    }
+
+    hid_io start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer) override
+    {
+        return started(WriteFile(os_handle(handle), buffer, length, nullptr, prepare(transfer)));
+    }
+
+    hid_io start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer) override
+    {
+        return started(ReadFile(os_handle(handle), buffer, length, nullptr, prepare(transfer)));
+    }
+
+    hid_io outcome(hid_handle handle, hid_transfer *transfer) override
+    {
+        return result_of(os_handle(handle), overlapped(transfer));
+    }
+
+    void cancel_io(hid_handle handle) override { cancel_all(os_handle(handle)); }
 };
 
 } // namespace
 
 hid_services &os_hid_services() noexcept
 {
-    static no_hid_services services;
+    static win32_hid_services services;
     return services;
 }
 

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds and runs every test suite: native, AddressSanitizer+UBSan, ThreadSanitizer, and the
+# Windows build under Wine. Installs what a fresh Debian machine lacks first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+. scripts/setup.sh
+kv4_install_missing "${KV4_NATIVE_PACKAGES[@]}" "${KV4_WINDOWS_PACKAGES[@]}"
+
+for preset in native asan tsan mingw; do
+  echo "==== $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset"
+  ctest --preset "$preset"
+done

@@ -1,0 +1,90 @@
+// OS primitives: events and waits, threads with timed joins, the recursive lock, debug lines.
+#include "platform/platform.h"
+#include "support/debug_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace {
+
+TEST(Events, ManualResetEventsStaySignalledUntilReset)
+{
+    kv4::event_handle event = kv4::event_create();
+    ASSERT_NE(event, nullptr);
+    EXPECT_EQ(kv4::event_wait(event, 0), kv4::wait_timeout);
+    kv4::event_set(event);
+    EXPECT_EQ(kv4::event_wait(event, 0), 0);
+    EXPECT_EQ(kv4::event_wait(event, 0), 0);
+    kv4::event_reset(event);
+    EXPECT_FALSE(kv4::event_is_set(event));
+    kv4::event_close(event);
+}
+
+TEST(Events, WaitForAnyReportsTheLowestSignalledAndRefusesBadSets)
+{
+    kv4::event_handle events[3] = {kv4::event_create(), kv4::event_create(), kv4::event_create()};
+    kv4::event_set(events[2]);
+    kv4::event_set(events[1]);
+    EXPECT_EQ(kv4::event_wait_any(events, 3, 1000), 1);
+    EXPECT_EQ(kv4::event_wait_any(events, 1, 0), kv4::wait_timeout);
+    EXPECT_EQ(kv4::event_wait_any(events, 0, 0), kv4::wait_failed);
+    EXPECT_EQ(kv4::event_wait_any(events, kv4::max_wait_events + 1, 0), kv4::wait_failed);
+    kv4::event_handle with_null[2] = {events[0], nullptr};
+    EXPECT_EQ(kv4::event_wait_any(with_null, 2, 0), kv4::wait_failed);
+    for (auto event : events)
+        kv4::event_close(event);
+}
+
+TEST(Threads, AThreadSignalsAnotherAndIsJoined)
+{
+    struct shared {
+        kv4::event_handle go = kv4::event_create();
+        kv4::event_handle done = kv4::event_create();
+    } state;
+    kv4::thread_handle thread = kv4::thread_start(
+        [](void *argument) -> unsigned {
+            auto *s = static_cast<shared *>(argument);
+            kv4::event_wait(s->go, 10000);
+            kv4::event_set(s->done);
+            return 0;
+        },
+        &state);
+    ASSERT_NE(thread, nullptr);
+    EXPECT_FALSE(kv4::thread_join(thread, 0)); // still waiting for `go`
+    kv4::event_set(state.go);
+    EXPECT_EQ(kv4::event_wait(state.done, 10000), 0);
+    EXPECT_TRUE(kv4::thread_join(thread, 10000));
+    kv4::thread_release(thread);
+    kv4::event_close(state.go);
+    kv4::event_close(state.done);
+}
+
+TEST(RecursiveLock, IsReentrant)
+{
+    kv4::recursive_lock lock;
+    EXPECT_EQ(lock.enter(), 0);
+    EXPECT_EQ(lock.enter(), 0);
+    EXPECT_EQ(lock.leave(), 0);
+    EXPECT_EQ(lock.leave(), 0);
+}
+
+TEST(DebugLines, ReachTheInstalledSinkOnly)
+{
+    {
+        kv4test::debug_capture capture;
+        kv4::debug_line("---->one");
+        kv4::debug_line("---->two");
+        EXPECT_EQ(capture.lines(), (std::vector<std::string>{"---->one", "---->two"}));
+    }
+    kv4::debug_line("---->nobody listens"); // no sink: must not crash
+}
+
+TEST(Ticks, AdvanceWithTime)
+{
+    const uint32_t start = kv4::tick_count();
+    kv4::sleep_ms(15);
+    EXPECT_GE(static_cast<uint32_t>(kv4::tick_count() - start), 10u);
+}
+
+} // namespace

@@ -1,0 +1,171 @@
+// The port registry: numbering, order, lookups, the platform lock and device locks.
+#include "kv4usbcp.h"
+#include "platform/platform.h"
+#include "usb/registry.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+
+namespace {
+
+kv4::win32_device *make_device(const char *serial, const char *path = nullptr)
+{
+    auto *device = new kv4::win32_device;
+    std::strcpy(device->serial_key, serial);
+    if (path) {
+        device->path = static_cast<char *>(std::malloc(std::strlen(path) + 1));
+        std::strcpy(device->path, path);
+    }
+    return device;
+}
+
+class Registry : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(tkcmdsetUSB_init(), 0); }
+    void TearDown() override { tkcmdsetUSB_shutdown_all(); }
+};
+
+TEST_F(Registry, PortsAreHandedOutInOrderOfFirstRegistration)
+{
+    kv4::win32_device *a = kv4::tkusb_platform_register(make_device("A"));
+    kv4::win32_device *b = kv4::tkusb_platform_register(make_device("B"));
+    ASSERT_NE(a, nullptr);
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(a->port, 0);
+    EXPECT_EQ(b->port, 1);
+    // The same serial maps back to the object it was registered with and takes no number.
+    EXPECT_EQ(kv4::tkusb_platform_register(make_device("A")), a);
+    EXPECT_EQ(kv4::tkusb_platform_register(make_device("C"))->port, 2);
+    EXPECT_EQ(kv4::tkusb_platform_get_device(1), b);
+    EXPECT_EQ(kv4::tkusb_platform_get_device(3), nullptr);
+}
+
+TEST_F(Registry, SerialLookupIsExactAndPathLookupIgnoresCase)
+{
+    kv4::win32_device *lower = kv4::tkusb_platform_register(make_device("abc123", "\\\\?\\hid#vid_1&pid_2#a"));
+    kv4::win32_device *upper = kv4::tkusb_platform_register(make_device("ABC123"));
+    kv4::win32_device *longer = kv4::tkusb_platform_register(make_device("abc1234"));
+    EXPECT_NE(lower, upper);
+    EXPECT_EQ(kv4::tkusb_platform_find_by_serial("abc123"), lower);
+    EXPECT_EQ(kv4::tkusb_platform_find_by_serial("ABC123"), upper);
+    EXPECT_EQ(kv4::tkusb_platform_find_by_serial("abc1234"), longer);
+    EXPECT_EQ(kv4::tkusb_platform_find_by_serial("abc12"), nullptr);
+    EXPECT_EQ(kv4::tkusb_platform_find_by_path("\\\\?\\HID#VID_1&PID_2#A"), lower);
+    EXPECT_EQ(kv4::tkusb_platform_find_by_path("\\\\?\\hid#vid_1&pid_2#"), nullptr);
+    EXPECT_EQ(kv4::tkusb_platform_find_by_path(""), nullptr); // devices without a path never match
+}
+
+TEST_F(Registry, SerialsLongerThanNineCharactersAreRecognisedAgain)
+{
+    kv4::win32_device *first = kv4::tkusb_platform_register(make_device("KV4-0000012345"));
+    kv4::win32_device *second = kv4::tkusb_platform_register(make_device("KV4-0000012399"));
+    EXPECT_NE(first, second);
+    EXPECT_EQ(kv4::tkusb_platform_register(make_device("KV4-0000012345")), first);
+}
+
+TEST_F(Registry, TheRegistryRefusesA256thDevice)
+{
+    for (int i = 0; i < 255; ++i)
+        ASSERT_NE(kv4::tkusb_platform_register(make_device(std::to_string(i).c_str())), nullptr) << i;
+    EXPECT_EQ(kv4::tkusb_platform_register(make_device("one too many")), nullptr);
+    EXPECT_EQ(kv4::tkusb_platform_get_device(254)->port, 254);
+    EXPECT_EQ(kv4::port_counter(), 255);
+}
+
+TEST_F(Registry, ConcurrentRegistrationsOfOneSerialYieldOneDevice)
+{
+    std::atomic<kv4::win32_device *> seen[4] = {};
+    std::thread threads[4];
+    for (int t = 0; t < 4; ++t)
+        threads[t] = std::thread([&seen, t] {
+            for (int i = 0; i < 50; ++i) {
+                kv4::win32_device *device = kv4::tkusb_platform_register(make_device(std::to_string(i).c_str()));
+                if (i == 7)
+                    seen[t] = device;
+            }
+        });
+    for (auto &thread : threads)
+        thread.join();
+    EXPECT_EQ(kv4::port_counter(), 50);
+    for (auto &device : seen)
+        EXPECT_EQ(device.load(), seen[0].load());
+    for (uint16_t port = 0; port < 50; ++port)
+        ASSERT_NE(kv4::tkusb_platform_get_device(port), nullptr);
+}
+
+TEST_F(Registry, HostLockIsReentrantAndHoldsOffOtherThreadsLookups)
+{
+    kv4::tkusb_platform_register(make_device("A"));
+    ASSERT_EQ(tkcmdsetUSB_lock(), 0);
+    ASSERT_EQ(tkcmdsetUSB_lock(), 0);
+    EXPECT_NE(kv4::tkusb_platform_get_device(0), nullptr); // own lookups still work
+    std::atomic<bool> looked_up{false};
+    std::thread other([&] {
+        kv4::tkusb_platform_get_device(0);
+        looked_up = true;
+    });
+    ASSERT_EQ(tkcmdsetUSB_unlock(), 0);
+    kv4::sleep_ms(20); // give the other thread a chance to get past the lock if it wrongly could
+    EXPECT_FALSE(looked_up.load());
+    ASSERT_EQ(tkcmdsetUSB_unlock(), 0);
+    other.join();
+    EXPECT_TRUE(looked_up.load());
+}
+
+TEST_F(Registry, DeviceLockIsReentrantAndMissingWhileClosed)
+{
+    kv4::win32_device *device = kv4::tkusb_platform_register(make_device("A"));
+    EXPECT_EQ(device->lock(), TKCMDSET_MUTEX_FAILED_ERR); // never opened
+    EXPECT_EQ(device->close(), 0);
+    EXPECT_EQ(device->close(), 0); // closing twice is harmless
+    device->device_lock_live = true; // as a successful open leaves it
+    EXPECT_EQ(device->lock(), 0);
+    EXPECT_EQ(device->lock(), 0);
+    EXPECT_EQ(device->unlock(), 0);
+    EXPECT_EQ(device->unlock(), 0);
+}
+
+TEST_F(Registry, CloseOnAnotherThreadWaitsForTheHolderAndLeavesItAValidLock)
+{
+    kv4::win32_device *device = kv4::tkusb_platform_register(make_device("A"));
+    device->device_lock_live = true;
+    ASSERT_EQ(device->lock(), 0);
+    std::atomic<bool> closed{false};
+    std::thread closer([&] {
+        device->close();
+        closed = true;
+    });
+    // A third thread that queues for the lock meanwhile must come back with a code, not hang.
+    std::atomic<int> waiter_result{1};
+    std::thread waiter([&] { waiter_result = device->lock(); });
+    kv4::sleep_ms(20);
+    EXPECT_FALSE(closed.load());
+    // The holder closes too (as a failed transfer does), then releases the lock it holds.
+    EXPECT_EQ(device->close(), 0);
+    EXPECT_EQ(device->unlock(), TKCMDSET_MUTEX_FAILED_ERR);
+    closer.join();
+    waiter.join();
+    EXPECT_TRUE(closed.load());
+    EXPECT_EQ(waiter_result.load(), TKCMDSET_MUTEX_FAILED_ERR);
+    EXPECT_EQ(device->lock(), TKCMDSET_MUTEX_FAILED_ERR);
+}
+
+TEST_F(Registry, CompareAndSetStateClaimsOnlyFromTheExpectedState)
+{
+    kv4::win32_device *device = kv4::tkusb_platform_register(make_device("A"));
+    EXPECT_TRUE(device->compare_and_set_state(kv4::TKUSB_IO_IDLE, kv4::TKUSB_IO_SYNC));
+    EXPECT_FALSE(device->compare_and_set_state(kv4::TKUSB_IO_IDLE, kv4::TKUSB_IO_WRITE_REQUESTED));
+    EXPECT_EQ(device->io_state.load(), kv4::TKUSB_IO_SYNC);
+    EXPECT_TRUE(device->compare_and_set_state(kv4::TKUSB_IO_SYNC, kv4::TKUSB_IO_IDLE));
+    // The base class stores without comparing.
+    kv4::usb_device base;
+    EXPECT_TRUE(base.compare_and_set_state(kv4::TKUSB_IO_READING, kv4::TKUSB_IO_WRITING));
+    EXPECT_EQ(base.io_state.load(), kv4::TKUSB_IO_WRITING);
+}
+
+} // namespace
