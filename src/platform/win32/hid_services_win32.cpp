@@ -112,26 +112,50 @@ SP_DEVICE_INTERFACE_DATA empty_interface()
     return data;
 }
 
-// Fetches the interface's path and hands it to visit. The size field is that of the structure's
-// fixed part, not of the allocation, or the call refuses the buffer.
-void visit_interface(HDEVINFO set, SP_DEVICE_INTERFACE_DATA *data, void (*visit)(const char *, void *),
-                     void *context)
+// The interface's detail record, path included, in a buffer of its own; null when it cannot be
+// fetched. The size field is that of the record's fixed part, not of the allocation, or the call
+// refuses the buffer.
+std::unique_ptr<char[]> interface_detail(HDEVINFO set, SP_DEVICE_INTERFACE_DATA *data)
 {
     DWORD size = 0;
     SetupDiGetDeviceInterfaceDetailA(set, data, nullptr, 0, &size, nullptr);
     if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A))
-        return;
+        return nullptr;
     std::unique_ptr<char[]> buffer(new (std::nothrow) char[size]);
     if (!buffer)
-        return;
+        return nullptr;
     auto *detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(buffer.get());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (SetupDiGetDeviceInterfaceDetailA(set, data, detail, size, nullptr, nullptr))
-        visit(detail->DevicePath, context);
+    if (!SetupDiGetDeviceInterfaceDetailA(set, data, detail, size, nullptr, nullptr))
+        return nullptr;
+    return buffer;
 }
 
-// True when the device's description property can be read. The first call only learns the size;
-// a description that fits no buffer at all answers at once.
+const char *device_path(const std::unique_ptr<char[]> &detail)
+{
+    return reinterpret_cast<const SP_DEVICE_INTERFACE_DETAIL_DATA_A *>(detail.get())->DevicePath;
+}
+
+// Calls found(set, interface, path) for every present HID interface, in the system's order, until
+// it returns true. False when the set of present interfaces cannot be obtained.
+template <typename Found> bool each_present_interface(Found found)
+{
+    GUID hid_class;
+    HidD_GetHidGuid(&hid_class);
+    device_info_set set(SetupDiGetClassDevsA(&hid_class, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+    if (!set.valid())
+        return false;
+    SP_DEVICE_INTERFACE_DATA data = empty_interface();
+    for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set.get(), nullptr, &hid_class, index, &data); ++index) {
+        std::unique_ptr<char[]> detail = interface_detail(set.get(), &data);
+        if (detail && found(set.get(), &data, device_path(detail)))
+            break;
+    }
+    return true;
+}
+
+// True when the device's description property can be read. The first call, without a buffer,
+// normally only learns the size; should it succeed, there is nothing more to read.
 bool description_readable(HDEVINFO set, SP_DEVINFO_DATA *device)
 {
     DWORD size = 0;
@@ -153,29 +177,40 @@ bool interface_described(HDEVINFO set, SP_DEVICE_INTERFACE_DATA *data)
     return description_readable(set, &device);
 }
 
+// Wine answers SetupDiOpenDeviceInterfaceA with a stub that always fails. The same interface is
+// then looked for among the present ones; on Windows an interface that the direct open does not
+// know is not among them either, so the answer does not change there.
+bool present_interface_described(const char *path)
+{
+    bool described = false;
+    each_present_interface([&](HDEVINFO set, SP_DEVICE_INTERFACE_DATA *data, const char *listed) {
+        if (lstrcmpiA(listed, path) != 0)
+            return false;
+        described = interface_described(set, data);
+        return true;
+    });
+    return described;
+}
+
 // ---- The services -------------------------------------------------------------------------------
 
 class win32_hid_services final : public hid_services {
 public:
     bool list_paths(void (*visit)(const char *path, void *context), void *context) override
     {
-        GUID hid_class;
-        HidD_GetHidGuid(&hid_class);
-        device_info_set set(SetupDiGetClassDevsA(&hid_class, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
-        if (!set.valid())
+        return each_present_interface([&](HDEVINFO, SP_DEVICE_INTERFACE_DATA *, const char *path) {
+            visit(path, context);
             return false;
-        SP_DEVICE_INTERFACE_DATA data = empty_interface();
-        for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set.get(), nullptr, &hid_class, index, &data); ++index)
-            visit_interface(set.get(), &data, visit, context);
-        return true;
+        });
     }
 
     bool check_present(const char *path) override
     {
         device_info_set set(SetupDiCreateDeviceInfoList(nullptr, nullptr));
         SP_DEVICE_INTERFACE_DATA data = empty_interface();
-        return set.valid() && SetupDiOpenDeviceInterfaceA(set.get(), path, 0, &data) &&
-               interface_described(set.get(), &data);
+        if (set.valid() && SetupDiOpenDeviceInterfaceA(set.get(), path, 0, &data))
+            return interface_described(set.get(), &data);
+        return present_interface_described(path);
     }
 
     hid_handle open(const char *path, hid_access access, uint32_t *last_error) override
