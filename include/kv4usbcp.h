@@ -285,6 +285,97 @@ KV4USBCP_API int16_t tkcmdsetUSB_unlock(void);
 /* The library version, KV4USBCP_VERSION (0x0302); not a result code. */
 KV4USBCP_API uint16_t tkcmdsetUSB_get_dll_version(void);
 
+/* ---- Discovery and reopening ------------------------------------------------------------------- */
+
+/* Finds the HID devices whose product string contains filter (case-sensitive), registers each
+ * monitor once per serial number under a port number it keeps until shutdown_all, opens it, and
+ * writes the ports of every open monitor into ports (room for 255 entries) and their number into
+ * *count (count may be null). Note the order: count before ports. TKUSB_NO_PORT_INIT_ERR before
+ * tkcmdsetUSB_init; TKUSB_INVALID_PARAMETER for a null filter or ports. A monitor held open by
+ * another program costs a 100 ms retry and is not listed. */
+KV4USBCP_API int16_t tkcmdsetUSB_find_devices(const char *filter, uint8_t *count, uint16_t *ports);
+/* Closes the port and opens its monitor again: TKUSB_OPEN_DEVICE_ERR when it is gone,
+ * TKUSB_SYSTEM_IO_ERR when it cannot be opened, TKUSB_INVALID_PORT_ERR for a port never opened. */
+KV4USBCP_API int16_t tkcmdsetUSB_reset_port(uint16_t port);
+
+/* ---- Transactions ------------------------------------------------------------------------------ */
+
+/* Sends command (command_length bytes) in one HID output report and reads the answer from one
+ * input report into response (at least 3 bytes, and at least *response_length). In:
+ * *response_length is the number of bytes wanted; out: the number delivered (at most the chosen
+ * report's size - 1). Result: a transport failure as is; else 0 when response[0] (the monitor's
+ * status byte) is non-zero; else the monitor's code from response[1..2], big-endian.
+ * TKUSB_TOOLONG_REPORT_ERR when no report holds the response or the command; TKUSB_ASYNC_INPROGRESS_ERR
+ * while an asynchronous exchange runs on the port; TKUSB_WRITE_TIMEOUT_ERR / TKUSB_READ_TIMEOUT_ERR
+ * after timeout milliseconds (the port stays open); TKUSB_WRITE_FAILED_ERR / TKUSB_READ_FAILED_ERR
+ * when the device refuses (the port is closed; TKUSB_DEVICE_CLOSED_ERR until it is reopened). */
+KV4USBCP_API int16_t tkcmdsetUSB_do_command(uint16_t port, const uint8_t *command, uint16_t command_length,
+                                            uint8_t *response, uint16_t *response_length, uint16_t timeout);
+/* tkcmdsetUSB_do_command after setting the port's buffer mode to TKUSB_BUFFER_MODE_RESPONSE. */
+KV4USBCP_API int16_t tkcmdsetUSB_do_DDIcommand(uint16_t port, const uint8_t *command, uint16_t command_length,
+                                               uint8_t *response, uint16_t *response_length, uint16_t timeout);
+/* Echo (command 10): sends the data (at most 511 bytes, else TKUSB_INVALID_PARAMETER) padded to
+ * at least 110 bytes and asks for as many back; only the result matters. */
+KV4USBCP_API int16_t tkcmdsetUSB_echo(uint16_t port, const uint8_t *data, uint16_t length);
+/* Status (command 12): the answer's bytes 0-3, big-endian, into *status (0 on failure). */
+KV4USBCP_API int16_t tkcmdsetUSB_status(uint16_t port, uint32_t *status);
+/* Special (command 13) with argument1 and argument2: the answer's bytes 1-4, big-endian, into
+ * *value (may be null). Leaves the port in TKUSB_BUFFER_MODE_RESPONSE. */
+KV4USBCP_API int16_t tkcmdsetUSB_special(uint16_t port, uint16_t argument1, uint32_t argument2, uint32_t *value);
+
+/* ---- Memory and firmware blocks ---------------------------------------------------------------- */
+/* Each sizes its block to the port's largest report M (taken as at most 500): writes take at
+ * most M - 9 bytes made even (EEPROM: M - 7 made even), reads at most M - 1, never more than 500;
+ * a larger block gives TKUSB_WRITE_FAILED_ERR / TKUSB_READ_FAILED_ERR without contacting the
+ * monitor, an empty one 0. *response_length (at most 501, else TKUSB_INVALID_PARAMETER) is the
+ * number of answer bytes wanted (for a read of N bytes at least N + 1) and delivered. The port's
+ * buffer mode is switched to TKUSB_BUFFER_MODE_COMMAND for the command and put back afterwards.
+ * Addresses and counts travel big-endian; data bytes travel in the host's order. */
+KV4USBCP_API int16_t tkcmdsetUSB_write_flashblk16(uint16_t port, uint32_t address, const uint8_t *data,
+                                                  uint32_t words, uint16_t *response_length);
+KV4USBCP_API int16_t tkcmdsetUSB_read_flashblk16(uint16_t port, uint32_t address, uint8_t *data, uint32_t words,
+                                                 uint16_t *response_length);
+KV4USBCP_API int16_t tkcmdsetUSB_write_spiflashblk8(uint16_t port, uint32_t address, const uint8_t *data,
+                                                    uint32_t count, uint16_t *response_length);
+KV4USBCP_API int16_t tkcmdsetUSB_read_spiflashblk8(uint16_t port, uint32_t address, uint8_t *data, uint32_t count,
+                                                   uint16_t *response_length);
+KV4USBCP_API int16_t tkcmdsetUSB_write_memblk16(uint16_t port, uint32_t address, const uint8_t *data,
+                                                uint32_t words, uint16_t *response_length);
+KV4USBCP_API int16_t tkcmdsetUSB_write_memblk8(uint16_t port, uint32_t address, const uint8_t *data, uint16_t count,
+                                               uint16_t *response_length);
+KV4USBCP_API int16_t tkcmdsetUSB_read_memblk8(uint16_t port, uint32_t address, uint8_t *data, uint16_t count,
+                                              uint16_t *response_length);
+/* EEPROM: only the low 16 bits of address are sent. */
+KV4USBCP_API int16_t tkcmdsetUSB_write_eeblk8(uint16_t port, uint32_t address, const uint8_t *data, uint16_t count,
+                                              uint16_t *response_length);
+KV4USBCP_API int16_t tkcmdsetUSB_read_eeblk8(uint16_t port, uint32_t address, uint8_t *data, uint16_t count,
+                                             uint16_t *response_length);
+/* CRC of the image region [address, address + length), waiting 1000 ms + 0.0228 ms per byte. */
+KV4USBCP_API int16_t tkcmdsetUSB_get_image_crc(uint16_t port, uint32_t address, uint32_t *crc, uint32_t length,
+                                               uint16_t *response_length);
+KV4USBCP_API int16_t tkcmdsetUSB_get_update_status(uint16_t port, tkcmdsetUSB_update_status *status,
+                                                   uint16_t *response_length);
+KV4USBCP_API int16_t tkcmdsetUSB_get_V3_update_status(uint16_t port, tkcmdsetUSB_v3_update_status *status,
+                                                      uint16_t *response_length);
+
+/* ---- Device information ------------------------------------------------------------------------ */
+/* The monitor's serial number, firmware, hardware and boot-loader versions (USB string
+ * descriptors 3 to 6) into buffer (length bytes; terminated when it fits). A device that refuses
+ * is taken to be gone: the port is closed and the result is TKUSB_GET_STRING_ERR (-10112). */
+KV4USBCP_API int16_t tkcmdsetUSB_serial_number(uint16_t port, char *buffer, uint8_t length);
+KV4USBCP_API int16_t tkcmdsetUSB_fw_version(uint16_t port, char *buffer, uint8_t length);
+KV4USBCP_API int16_t tkcmdsetUSB_hw_version(uint16_t port, char *buffer, uint8_t length);
+KV4USBCP_API int16_t tkcmdsetUSB_loader_fw_version(uint16_t port, char *buffer, uint8_t length);
+/* The port's largest report payload, at most 500 (0 for a port never opened). */
+KV4USBCP_API int16_t tkcmdsetUSB_max_report_size(uint16_t port, uint16_t *size);
+/* The port's buffer mode (TKUSB_BUFFER_MODE_RESPONSE for a new port), open or not. */
+KV4USBCP_API int16_t tkcmdsetUSB_get_buffer_mode(uint16_t port, uint8_t *mode);
+
+/* ---- Feature reports --------------------------------------------------------------------------- */
+/* Sends value, high byte first, in the smallest feature report that holds 2 bytes; the third
+ * argument is not used. A refusal by the device closes the port (TKUSB_SET_FEATURE_ERR). */
+KV4USBCP_API int16_t tkcmdsetUSB_set_feature(uint16_t port, uint16_t value, uint16_t unused);
+
 #ifdef __cplusplus
 }
 #endif

@@ -101,6 +101,13 @@ void set_module_instance(void *instance) noexcept;
 // silent elsewhere) and to the sink installed below, if any.
 void debug_line(const char *line) noexcept;
 
+// debug_line with a printf-style format; the line is cut at 255 characters.
+void debug_format(const char *format, ...) noexcept
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
 // Installs a receiver of every debug line (tests capture them with it); null removes it.
 // Not to be changed while another thread may write a debug line.
 using debug_sink = void (*)(const char *line, void *context);

@@ -3,6 +3,8 @@
 #include "platform/platform.h"
 
 #include <atomic>
+#include <cstdarg>
+#include <cstdio>
 
 namespace kv4 {
 
@@ -19,6 +21,16 @@ void debug_line(const char *line) noexcept
     write_debugger_line(line);
     if (debug_sink sink = sink_function.load(std::memory_order_acquire))
         sink(line, sink_context.load(std::memory_order_relaxed));
+}
+
+void debug_format(const char *format, ...) noexcept
+{
+    char line[256];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    debug_line(line);
 }
 
 void set_debug_sink(debug_sink sink, void *context) noexcept

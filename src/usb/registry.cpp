@@ -5,7 +5,6 @@
 #include "platform/platform.h"
 
 #include <atomic>
-#include <cctype>
 #include <cstring>
 
 namespace kv4 {
@@ -19,14 +18,6 @@ uint16_t next_port = 0;
 // Written only by init and close_all, which no other call may overlap; atomic so that a lookup
 // racing a misbehaving host reads a whole pointer.
 std::atomic<recursive_lock *> platform_lock{nullptr};
-
-bool equal_ignoring_case(const char *a, const char *b)
-{
-    for (; *a && *b; ++a, ++b)
-        if (std::tolower(static_cast<unsigned char>(*a)) != std::tolower(static_cast<unsigned char>(*b)))
-            return false;
-    return *a == *b;
-}
 
 template <typename Match>
 win32_device *find_first(Match match)
@@ -98,7 +89,7 @@ win32_device *tkusb_platform_find_by_path(const char *path)
 {
     if (!path)
         return nullptr;
-    return find_first([path](win32_device *device) { return device->path && equal_ignoring_case(device->path, path); });
+    return find_first([path](win32_device *device) { return device->path_matches(path); });
 }
 
 win32_device *tkusb_platform_register(win32_device *fresh)

@@ -3,7 +3,9 @@
 
 #include "kv4usbcp.h"
 
+#include <cctype>
 #include <cstdlib>
+#include <cstring>
 
 namespace kv4 {
 
@@ -26,7 +28,7 @@ int16_t win32_device::close()
     // for the rest of its timeout; the transfer sees is_open cleared and ends.
     is_open.store(0);
     {
-        std::lock_guard<std::mutex> guard(handle_guard_);
+        std::lock_guard<std::mutex> guard(guard_);
         if (handle)
             hid().cancel_io(handle);
     }
@@ -44,7 +46,7 @@ void win32_device::release_resources()
     // The handle goes first: a transfer still pending must be cancelled before the buffer it
     // writes into and the event it signals are released.
     {
-        std::lock_guard<std::mutex> guard(handle_guard_);
+        std::lock_guard<std::mutex> guard(guard_);
         if (handle) {
             hid().close(handle);
             handle = nullptr;
@@ -80,6 +82,41 @@ int16_t win32_device::unlock()
 {
     const int16_t result = device_lock.leave();
     return device_lock_live.load() ? result : TKCMDSET_MUTEX_FAILED_ERR;
+}
+
+bool win32_device::path_matches(const char *other)
+{
+    std::lock_guard<std::mutex> guard(guard_);
+    if (!path || !other)
+        return false;
+    const char *mine = path;
+    for (; *mine && *other; ++mine, ++other)
+        if (std::tolower(static_cast<unsigned char>(*mine)) != std::tolower(static_cast<unsigned char>(*other)))
+            return false;
+    return *mine == *other;
+}
+
+char *win32_device::copy_path()
+{
+    std::lock_guard<std::mutex> guard(guard_);
+    if (!path)
+        return nullptr;
+    char *copy = static_cast<char *>(std::malloc(std::strlen(path) + 1));
+    if (copy)
+        std::strcpy(copy, path);
+    return copy;
+}
+
+int16_t win32_device::replace_path(const char *new_path)
+{
+    char *copy = static_cast<char *>(std::malloc(std::strlen(new_path) + 1));
+    if (!copy)
+        return TKUSB_SYSTEM_IO_ERR;
+    std::strcpy(copy, new_path);
+    std::lock_guard<std::mutex> guard(guard_);
+    std::free(path);
+    path = copy;
+    return 0;
 }
 
 bool win32_device::compare_and_set_state(uint32_t expected, uint32_t desired)

@@ -80,6 +80,11 @@ public:
     // Opens the device at path for transfers and builds everything an open device holds.
     int16_t open(const char *path);
 
+    // The stored path, read and replaced under a guard because lookups by path run on other
+    // threads than open().
+    bool path_matches(const char *other);   // ignoring ASCII letter case; false without a path
+    char *copy_path();                      // a malloc'd copy, or null when there is none
+
     uint32_t request_start_ticks = 0;
     uint16_t request_tag = 0;
     std::atomic<uint8_t> is_open{0};
@@ -103,11 +108,13 @@ public:
     std::atomic<bool> device_lock_live{false};
 
 private:
+    int16_t open_locked(const char *new_path);
+    int16_t replace_path(const char *new_path);
     void release_resources();
 
-    // Guards `handle` between close() and a cancel from another thread. Leaf lock: nothing else
-    // is taken while it is held.
-    std::mutex handle_guard_;
+    // Guards `handle` between close() and a cancel from another thread, and `path` between
+    // open() and lookups. Leaf lock: nothing else is taken while it is held.
+    std::mutex guard_;
 };
 
 } // namespace kv4

@@ -1,0 +1,97 @@
+// A fixture for tests that run the library against simulated monitors: a clean bus, a started
+// library, captured debug lines, and helpers to plug monitors in and find them.
+#pragma once
+
+#include "kv4usbcp.h"
+#include "kv4usbcp_sim.h"
+#include "support/debug_capture.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace kv4test {
+
+constexpr const char *monitor_filter = "Quillon5";
+
+class SimTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        kv4sim_reset();
+        ASSERT_EQ(tkcmdsetUSB_init(), 0);
+    }
+    void TearDown() override
+    {
+        tkcmdsetUSB_shutdown_all();
+        kv4sim_reset();
+    }
+
+    // A monitor with the default layout (input and output reports of 20, 60, 120 and 500 bytes,
+    // a 32-byte feature report), or the given description.
+    kv4sim_monitor *attach(const kv4sim_monitor_desc *desc = nullptr)
+    {
+        kv4sim_monitor *monitor = kv4sim_attach(desc);
+        EXPECT_NE(monitor, nullptr);
+        return monitor;
+    }
+    kv4sim_monitor *attach_serial(const char *serial)
+    {
+        kv4sim_monitor_desc desc{};
+        desc.serial = serial;
+        return attach(&desc);
+    }
+    kv4sim_monitor *attach_layout(std::vector<kv4sim_value_cap> caps)
+    {
+        layouts_.push_back(std::move(caps));
+        kv4sim_monitor_desc desc{};
+        desc.caps = layouts_.back().data();
+        desc.ncaps = layouts_.back().size();
+        return attach(&desc);
+    }
+
+    // Runs discovery with the monitor filter and returns the ports listed.
+    std::vector<uint16_t> find(const char *filter = monitor_filter)
+    {
+        uint16_t ports[255] = {};
+        uint8_t count = 0;
+        EXPECT_EQ(tkcmdsetUSB_find_devices(filter, &count, ports), 0);
+        return std::vector<uint16_t>(ports, ports + count);
+    }
+
+    // The wire log of a monitor.
+    static std::vector<kv4sim_wire_entry> wire(const kv4sim_monitor *monitor)
+    {
+        std::vector<kv4sim_wire_entry> entries(kv4sim_wire_count(monitor));
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            kv4sim_wire_get(monitor, i, &entries[i]);
+        return entries;
+    }
+    static std::vector<uint8_t> bytes(const kv4sim_wire_entry &entry)
+    {
+        return std::vector<uint8_t>(entry.bytes, entry.bytes + entry.length);
+    }
+
+    debug_capture debug;
+
+private:
+    std::vector<std::vector<kv4sim_value_cap>> layouts_;
+};
+
+// Report layouts: one value capability per report.
+inline std::vector<kv4sim_value_cap> layout(std::vector<uint16_t> input_sizes, std::vector<uint16_t> output_sizes,
+                                            std::vector<uint16_t> feature_sizes = {})
+{
+    std::vector<kv4sim_value_cap> caps;
+    uint8_t id = 1;
+    for (uint16_t size : input_sizes)
+        caps.push_back({KV4SIM_INPUT, static_cast<uint16_t>(0x100 + id), id, size}), ++id;
+    for (uint16_t size : output_sizes)
+        caps.push_back({KV4SIM_OUTPUT, static_cast<uint16_t>(0x100 + id), id, size}), ++id;
+    for (uint16_t size : feature_sizes)
+        caps.push_back({KV4SIM_FEATURE, static_cast<uint16_t>(0x100 + id), id, size}), ++id;
+    return caps;
+}
+
+} // namespace kv4test
