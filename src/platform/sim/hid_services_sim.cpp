@@ -1,43 +1,183 @@
-// Placeholder for the simulated bus (being written).
-#include "platform/hid_services.h"
+// HID device services over the simulated bus: finding and opening monitors, their strings and
+// their report layout.
+#include "platform/sim/bus.h"
+#include "platform/sim/services.h"
+
+#include <new>
 
 namespace kv4 {
 
-namespace {
-
-class placeholder_sim_services final : public hid_services {
-public:
-    bool list_paths(void (*)(const char *, void *), void *) override { return true; }
-    bool check_present(const char *) override { return false; }
-    hid_handle open(const char *, hid_access, uint32_t *last_error) override
-    {
-        if (last_error)
-            *last_error = 2; // not found
-        return nullptr;
-    }
-    void close(hid_handle) override {}
-    bool product_string(hid_handle, uint16_t *, std::size_t) override { return false; }
-    bool serial_string(hid_handle, uint16_t *, std::size_t) override { return false; }
-    bool indexed_string(hid_handle, unsigned, uint16_t *, std::size_t) override { return false; }
-    bool product_id(hid_handle, uint16_t *) override { return false; }
-    hid_preparsed get_preparsed(hid_handle) override { return nullptr; }
-    bool get_caps(hid_preparsed, hid_caps *) override { return false; }
-    bool get_value_caps(hid_preparsed, hid_report_type, hid_value_cap *, uint16_t *) override { return false; }
-    void free_preparsed(hid_preparsed) override {}
-    bool flush_input(hid_handle) override { return false; }
-    bool set_feature(hid_handle, const uint8_t *, uint16_t) override { return false; }
-    hid_io start_write(hid_handle, const uint8_t *, uint16_t, hid_transfer *) override { return hid_io::failed; }
-    hid_io start_read(hid_handle, uint8_t *, uint16_t, hid_transfer *) override { return hid_io::failed; }
-    hid_io outcome(hid_handle, hid_transfer *) override { return hid_io::failed; }
-    void cancel_io(hid_handle) override {}
-};
-
-} // namespace
-
 hid_services &sim_hid_services() noexcept
 {
-    static placeholder_sim_services services;
-    return services;
+    static sim::services instance;
+    return instance;
 }
 
 } // namespace kv4
+
+namespace kv4::sim {
+
+namespace {
+
+constexpr uint32_t error_file_not_found = 2;
+constexpr uint32_t error_not_enough_memory = 8;
+
+// The parsed report descriptor: a copy of the layout, so that it outlives the handle.
+struct preparsed {
+    std::vector<kv4sim_value_cap> caps;
+    bool refuse_value_caps;
+};
+
+preparsed *as_sim(hid_preparsed p) { return reinterpret_cast<preparsed *>(p); }
+
+void set_error(uint32_t *last_error, uint32_t code)
+{
+    if (last_error)
+        *last_error = code;
+}
+
+// Cut to fit and always terminated, so that a long string cannot run past the core's buffer.
+bool copy_string(const std::u16string &text, uint16_t *buffer, std::size_t capacity)
+{
+    if (!buffer || capacity < 2)
+        return false;
+    const std::size_t n = std::min(text.size(), capacity / 2 - 1);
+    for (std::size_t i = 0; i < n; ++i)
+        buffer[i] = text[i];
+    buffer[n] = 0;
+    return true;
+}
+
+bool read_string(hid_handle h, std::u16string identity::*text, uint16_t *buffer, std::size_t capacity)
+{
+    std::lock_guard<std::mutex> guard(the_bus().mutex);
+    const monitor *m = sim::as_sim(h)->owner;
+    return m && !m->fault(KV4SIM_FAULT_REFUSE_STRINGS) && copy_string(m->id.*text, buffer, capacity);
+}
+
+} // namespace
+
+bool services::list_paths(void (*visit)(const char *path, void *context), void *context)
+{
+    // Copied first: the visitor may well open the devices it is shown.
+    std::vector<std::string> paths;
+    try {
+        std::lock_guard<std::mutex> guard(the_bus().mutex);
+        for (const auto &m : the_bus().monitors)
+            if (m->attached)
+                paths.push_back(m->paths.back());
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+    for (const std::string &path : paths)
+        visit(path.c_str(), context);
+    return true;
+}
+
+bool services::check_present(const char *path)
+{
+    std::lock_guard<std::mutex> guard(the_bus().mutex);
+    return path && the_bus().find_attached(path);
+}
+
+hid_handle services::open(const char *path, hid_access access, uint32_t *last_error)
+{
+    auto *h = new (std::nothrow) handle;
+    if (!h) {
+        set_error(last_error, error_not_enough_memory);
+        return nullptr;
+    }
+    std::lock_guard<std::mutex> guard(the_bus().mutex);
+    monitor *m = path ? the_bus().find_attached(path) : nullptr;
+    if (!m || m->holder || m->fault(KV4SIM_FAULT_HELD_OPEN)) {
+        set_error(last_error, m ? error_sharing_violation : error_file_not_found);
+        delete h;
+        return nullptr;
+    }
+    h->owner = m;
+    h->access = access;
+    m->holder = h;
+    m->input.clear(); // a new handle starts with an empty input queue, as on Windows
+    return as_hid(h);
+}
+
+void services::close(hid_handle hh)
+{
+    handle *h = sim::as_sim(hh);
+    if (!h)
+        return;
+    {
+        std::lock_guard<std::mutex> guard(the_bus().mutex);
+        h->fail_all();
+        if (h->owner)
+            h->owner->holder = nullptr;
+    }
+    delete h;
+}
+
+bool services::product_string(hid_handle h, uint16_t *buffer, std::size_t capacity)
+{
+    return read_string(h, &identity::product, buffer, capacity);
+}
+
+bool services::serial_string(hid_handle h, uint16_t *buffer, std::size_t capacity)
+{
+    return read_string(h, &identity::serial, buffer, capacity);
+}
+
+bool services::indexed_string(hid_handle h, unsigned index, uint16_t *buffer, std::size_t capacity)
+{
+    static std::u16string identity::*const texts[] = {&identity::serial, &identity::fw_version, &identity::hw_version,
+                                                      &identity::loader_version};
+    return index >= 3 && index <= 6 && read_string(h, texts[index - 3], buffer, capacity);
+}
+
+bool services::product_id(hid_handle h, uint16_t *product_id)
+{
+    std::lock_guard<std::mutex> guard(the_bus().mutex);
+    const monitor *m = sim::as_sim(h)->owner;
+    if (!m || !product_id)
+        return false;
+    *product_id = m->id.product_id;
+    return true;
+}
+
+hid_preparsed services::get_preparsed(hid_handle h)
+{
+    std::lock_guard<std::mutex> guard(the_bus().mutex);
+    const monitor *m = sim::as_sim(h)->owner;
+    if (!m || m->fault(KV4SIM_FAULT_REFUSE_PREPARSED))
+        return nullptr;
+    try {
+        return reinterpret_cast<hid_preparsed>(new preparsed{m->id.caps, m->fault(KV4SIM_FAULT_REFUSE_VALUE_CAPS)});
+    } catch (const std::bad_alloc &) {
+        return nullptr;
+    }
+}
+
+bool services::get_caps(hid_preparsed p, hid_caps *caps)
+{
+    if (!p || !caps)
+        return false;
+    *caps = hid_caps{};
+    uint16_t *counts[] = {&caps->input_value_caps, &caps->output_value_caps, &caps->feature_value_caps};
+    for (const kv4sim_value_cap &cap : as_sim(p)->caps)
+        ++*counts[cap.type];
+    return true;
+}
+
+bool services::get_value_caps(hid_preparsed p, hid_report_type type, hid_value_cap *caps, uint16_t *count)
+{
+    if (!p || !count || as_sim(p)->refuse_value_caps)
+        return false;
+    uint16_t n = 0;
+    for (const kv4sim_value_cap &cap : as_sim(p)->caps)
+        if (cap.type == static_cast<uint8_t>(type) && n < *count)
+            caps[n++] = {cap.usage, cap.report_id, cap.report_count};
+    *count = n;
+    return true;
+}
+
+void services::free_preparsed(hid_preparsed p) { delete as_sim(p); }
+
+} // namespace kv4::sim

@@ -1,0 +1,73 @@
+// The simulated bus: the monitors made since the last reset, plugged in or not, under one lock.
+#pragma once
+
+#include "platform/sim/monitor.h"
+#include "platform/sim/sim_bus.h"
+
+#include <condition_variable>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace kv4::sim {
+
+class bus {
+  public:
+    // Guards everything here and every monitor's bus state. Never held while calling out of the
+    // simulator (listener, responder), and taken after a monitor's exchange lock.
+    std::mutex mutex;
+
+    // ---- Monitors (lock held) ------------------------------------------------------------------
+    std::shared_ptr<monitor> find(const void *m) const noexcept;
+    // The plugged-in monitor with that path, letter case ignored as Windows does; null if none.
+    monitor *find_attached(const char *path) const noexcept;
+    std::vector<std::shared_ptr<monitor>> monitors; // in attach order
+    unsigned attach_count = 0;
+
+    // Plugs a monitor in last in attach order, on a new socket or the one it had.
+    void plug(monitor &m, bool new_socket);
+    void unplug(monitor &m) noexcept;
+    void erase(monitor &m) noexcept;
+    // Unplugs and forgets every monitor and volume; numbering starts afresh.
+    void clear() noexcept;
+
+    // ---- Plug events -------------------------------------------------------------------------
+    // Queues a volume change (lock held).
+    void announce_volume(uint32_t unitmask, bool arrived, uint16_t flags, const char *label);
+    // Hands the queued changes to the listener in order (lock not held).
+    void deliver() noexcept;
+    plug_listener listener;
+    std::string labels[26];
+    uint32_t volumes_present = 0;
+
+    // ---- Timed completions -------------------------------------------------------------------
+    // Something became due later: runs the timer thread, started on first need (lock held).
+    void wake_timer() noexcept;
+    // Ends the timer thread; releases the lock to wait for it.
+    void stop_timer(std::unique_lock<std::mutex> &lock) noexcept;
+
+  private:
+    struct change {
+        bool device;
+        std::string path;
+        bool arrived;
+        uint32_t unitmask;
+        uint16_t flags;
+    };
+    void run_timer(unsigned generation) noexcept;
+
+    std::deque<change> changes_;
+    std::mutex delivery_; // keeps the listener's calls in order
+    unsigned next_socket_ = 1;
+    std::thread timer_;
+    unsigned timer_generation_ = 0; // a timer thread runs while the generation it began with lasts
+    std::condition_variable timer_changed_;
+};
+
+// The one bus of the process. It is never destroyed, so the timer thread can never outlive it.
+bus &the_bus() noexcept;
+
+} // namespace kv4::sim

@@ -1,0 +1,78 @@
+// A simulated monitor's life on the bus and its answers.
+#include "platform/sim/monitor.h"
+
+#include <algorithm>
+#include <new>
+
+namespace kv4::sim {
+
+monitor::monitor(identity identity_)
+    : id(std::move(identity_)), input(id.caps), answer_(std::max(input.largest(), device::min_capacity))
+{
+}
+
+void monitor::log(int kind, const uint8_t *bytes, std::size_t length) noexcept
+{
+    if (!wire_logging)
+        return;
+    try {
+        wire.push_back({kind, std::vector<uint8_t>(bytes, bytes + length)});
+    } catch (const std::bad_alloc &) {
+        // The log is a diagnostic aid; running out of memory must not fail the transfer.
+    }
+}
+
+time_point monitor::advance(time_point now) noexcept
+{
+    time_point next = time_point::max();
+    if (!holder)
+        return next;
+    hid_transfer *t = holder->pending;
+    while (t) {
+        transfer_state &state = state_of(t);
+        hid_transfer *following = state.next;
+        if (state.read) {
+            if (input.pop_arrived(now, state.buffer, state.length))
+                holder->finish(t, hid_io::completed);
+        } else if (state.due <= now)
+            holder->finish(t, hid_io::completed);
+        else
+            next = std::min(next, state.due);
+        t = following;
+    }
+    return std::min(next, input.next_arrival(now));
+}
+
+void monitor::unplug() noexcept
+{
+    attached = false;
+    input.clear();
+    if (!holder)
+        return;
+    holder->fail_all();
+    holder->owner = nullptr;
+    holder = nullptr;
+}
+
+std::size_t monitor::respond(const uint8_t *frame, std::size_t length) noexcept
+{
+    kv4sim_responder fn;
+    void *context;
+    {
+        std::lock_guard<std::mutex> guard(device_lock);
+        std::size_t n = 0;
+        if (dev.answer(frame, length, answer_.data(), answer_.size(), &n))
+            return n;
+        fn = responder;
+        context = responder_context;
+    }
+    if (fn && length)
+        return std::min(fn(context, frame, length, answer_.data(), answer_.size()), answer_.size());
+    const uint16_t code = static_cast<uint16_t>(KV4SIM_ERR_UNKNOWN_COMMAND);
+    answer_[0] = 0;
+    answer_[1] = static_cast<uint8_t>(code >> 8);
+    answer_[2] = static_cast<uint8_t>(code);
+    return 3;
+}
+
+} // namespace kv4::sim
