@@ -12,3 +12,4 @@ for preset in native asan tsan mingw; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+bash scripts/check-dll.sh build/mingw
