@@ -83,18 +83,10 @@ protected:
         ASSERT_EQ(find(), std::vector<uint16_t>{0});
         kv4sim_wire_clear(monitor);
     }
-    std::vector<Bytes> outputs() const
-    {
-        std::vector<Bytes> out;
-        for (const kv4sim_wire_entry &entry : wire(monitor))
-            if (entry.kind == KV4SIM_WIRE_OUTPUT)
-                out.push_back(bytes(entry));
-        return out;
-    }
     // The frame of the only report written, without its report ID.
     Bytes sent_frame(std::size_t length) const
     {
-        const std::vector<Bytes> sent = outputs();
+        const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_OUTPUT);
         if (sent.size() != 1 || sent[0].size() < length + 1)
             return {};
         return Bytes(sent[0].begin() + 1, sent[0].begin() + 1 + static_cast<std::ptrdiff_t>(length));
@@ -104,12 +96,6 @@ protected:
         Bytes out(length);
         EXPECT_EQ(kv4sim_read_memory(monitor, region, address, out.data(), length), 0);
         return out;
-    }
-    uint8_t mode() const
-    {
-        uint8_t value = 0;
-        EXPECT_EQ(tkcmdsetUSB_get_buffer_mode(0, &value), 0);
-        return value;
     }
     kv4sim_monitor *monitor = nullptr;
 };
@@ -175,11 +161,11 @@ TEST_F(BlockCommands, EachMemberRoundTripsThroughItsMemoryInCommandMode)
         // 100 answer bytes would choose the 120-byte output report (ID 3) in response mode.
         uint16_t length = 100;
         EXPECT_EQ(m.run(0, address, data.data(), count, &length), 0);
-        const std::vector<Bytes> sent = outputs();
+        const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_OUTPUT);
         ASSERT_EQ(sent.size(), 1u);
         EXPECT_EQ(sent[0][0], 1); // the 20-byte report, chosen by the frame's length
         EXPECT_EQ(sent_frame(expected.size()), expected);
-        EXPECT_EQ(mode(), 7);
+        EXPECT_EQ(buffer_mode(), 7);
         if (m.write) {
             EXPECT_EQ(memory(m.region, 0xABC, n), content);
         } else {
@@ -196,11 +182,11 @@ TEST_F(BlockCommands, LongBlocksNeedCommandModeToFindAnOutputReport)
     const Bytes content = pattern(50, 3);
     uint16_t length = 1;
     EXPECT_EQ(tkcmdsetUSB_write_memblk8(0, 0x200, content.data(), 50, &length), 0);
-    const std::vector<Bytes> sent = outputs();
+    const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_OUTPUT);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0][0], 2); // 60 bytes
     EXPECT_EQ(memory(KV4SIM_RAM, 0x200, 50), content);
-    EXPECT_EQ(mode(), TKUSB_BUFFER_MODE_RESPONSE);
+    EXPECT_EQ(buffer_mode(), TKUSB_BUFFER_MODE_RESPONSE);
 }
 
 TEST_F(BlockCommands, BlockLimitsFollowTheLargestReport)
@@ -234,12 +220,12 @@ TEST_F(BlockCommands, BlockLimitsFollowTheLargestReport)
         uint16_t length = static_cast<uint16_t>(l.refused * m.unit + 1);
         EXPECT_EQ(m.run(0, 0, data.data(), l.refused, &length), refusal);
         EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
-        EXPECT_EQ(mode(), 7);
+        EXPECT_EQ(buffer_mode(), 7);
 
         length = m.write ? 1 : static_cast<uint16_t>(l.accepted * m.unit + 1);
         EXPECT_EQ(m.run(0, 0, data.data(), l.accepted, &length), 0);
-        EXPECT_EQ(outputs().size(), 1u);
-        EXPECT_EQ(mode(), 7);
+        EXPECT_EQ(reports(monitor, KV4SIM_WIRE_OUTPUT).size(), 1u);
+        EXPECT_EQ(buffer_mode(), 7);
     }
 }
 
@@ -302,11 +288,11 @@ TEST_F(BlockCommands, UpdateStatusRecordsAreDecodedBigEndian)
     EXPECT_EQ(tkcmdsetUSB_get_V3_update_status(0, &v3, &length), 0);
     EXPECT_EQ(v3.first_value, 0x89ABCDEFu);
     EXPECT_EQ(v3.second_value, 0x0102);
-    const std::vector<Bytes> sent = outputs();
+    const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_OUTPUT);
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0][1], 0x2D);
     EXPECT_EQ(sent[1][1], 0x2E);
-    EXPECT_EQ(mode(), 7);
+    EXPECT_EQ(buffer_mode(), 7);
 
     // A failed transaction leaves the records as they were.
     kv4sim_set_fault(monitor, KV4SIM_FAULT_REFUSE_WRITE, 1);
@@ -318,7 +304,7 @@ TEST_F(BlockCommands, UpdateStatusRecordsAreDecodedBigEndian)
     EXPECT_EQ(tkcmdsetUSB_get_V3_update_status(0, &v3, &length), TKUSB_DEVICE_CLOSED_ERR);
     EXPECT_EQ(v3.first_value, 0x33333333u);
     EXPECT_EQ(v3.second_value, 0x4444);
-    EXPECT_EQ(mode(), 7);
+    EXPECT_EQ(buffer_mode(), 7);
 }
 
 TEST_F(BlockCommands, MonitorErrorsAreReturnedAndLeaveTheHostsBuffersAlone)
@@ -338,7 +324,7 @@ TEST_F(BlockCommands, MonitorErrorsAreReturnedAndLeaveTheHostsBuffersAlone)
     EXPECT_EQ(tkcmdsetUSB_get_image_crc(0, 0x100001, &crc, 1, &length), KV4SIM_ERR_CRC_START);
     EXPECT_EQ(tkcmdsetUSB_get_image_crc(0, 0xFFF00, &crc, 0x101, &length), KV4SIM_ERR_CRC_END);
     EXPECT_EQ(crc, 0xDEADBEEFu);
-    EXPECT_EQ(mode(), 7);
+    EXPECT_EQ(buffer_mode(), 7);
 }
 
 TEST_F(BlockCommands, BytesNotDeliveredReadAsZero)

@@ -20,21 +20,6 @@ protected:
         ASSERT_EQ(find(), std::vector<uint16_t>{0});
         kv4sim_wire_clear(monitor);
     }
-    // Every report the host wrote, report ID in byte 0.
-    std::vector<Bytes> outputs() const
-    {
-        std::vector<Bytes> out;
-        for (const kv4sim_wire_entry &entry : wire(monitor))
-            if (entry.kind == KV4SIM_WIRE_OUTPUT)
-                out.push_back(bytes(entry));
-        return out;
-    }
-    uint8_t mode() const
-    {
-        uint8_t value = 0;
-        EXPECT_EQ(tkcmdsetUSB_get_buffer_mode(0, &value), 0);
-        return value;
-    }
     kv4sim_monitor *monitor = nullptr;
 };
 
@@ -56,7 +41,7 @@ TEST_F(Commands, EchoPadsTheFrameToAtLeast110BytesAndAsksForAsManyBack)
             ASSERT_EQ(kv4::port_set_buffer_mode(0, buffer_mode), 0);
             kv4sim_wire_clear(monitor);
             EXPECT_EQ(tkcmdsetUSB_echo(0, data.data(), c.data_length), 0);
-            const std::vector<Bytes> sent = outputs();
+            const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_OUTPUT);
             ASSERT_EQ(sent.size(), 1u);
             EXPECT_EQ(sent[0][0], c.report_id);
             EXPECT_EQ(sent[0][1], 0x0A);
@@ -94,7 +79,7 @@ TEST_F(Commands, StatusDecodesTheAnswersFirstFourBytes)
     }
     // One-byte frame 0C; the answer asked for is the largest report (500), so the 500-byte output
     // report carries it.
-    const std::vector<Bytes> sent = outputs();
+    const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_OUTPUT);
     ASSERT_EQ(sent.size(), 5u);
     EXPECT_EQ(sent[0][0], 4);
     EXPECT_EQ(sent[0][1], 0x0C);
@@ -119,7 +104,7 @@ TEST_F(Commands, SpecialSendsBothArgumentsBigEndianAndDecodesBytesOneToFour)
     // Without a result pointer the transaction still runs.
     EXPECT_EQ(tkcmdsetUSB_special(0, 0xA1B2, 0xC3D4E5F6, nullptr), 0);
 
-    const std::vector<Bytes> sent = outputs();
+    const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_OUTPUT);
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0][0], 4); // sized by the requested response: the largest report
     EXPECT_EQ(Bytes(sent[0].begin() + 1, sent[0].begin() + 8), (Bytes{0x0D, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06}));
@@ -141,14 +126,14 @@ TEST_F(Commands, DDICommandAndSpecialRunInResponseModeAndLeaveItSet)
     ASSERT_EQ(kv4::port_set_buffer_mode(0, TKUSB_BUFFER_MODE_COMMAND), 0);
     uint16_t length = 100;
     EXPECT_EQ(tkcmdsetUSB_do_DDIcommand(0, status_frame, 1, response, &length, 1000), 0);
-    EXPECT_EQ(mode(), TKUSB_BUFFER_MODE_RESPONSE);
+    EXPECT_EQ(buffer_mode(), TKUSB_BUFFER_MODE_RESPONSE);
 
     ASSERT_EQ(kv4::port_set_buffer_mode(0, TKUSB_BUFFER_MODE_COMMAND), 0);
     EXPECT_EQ(tkcmdsetUSB_special(0, 1, 2, nullptr), 0);
-    EXPECT_EQ(mode(), TKUSB_BUFFER_MODE_RESPONSE);
+    EXPECT_EQ(buffer_mode(), TKUSB_BUFFER_MODE_RESPONSE);
 
     // In command mode a 1- or 7-byte frame would travel in the 20-byte report (ID 1).
-    const std::vector<Bytes> sent = outputs();
+    const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_OUTPUT);
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(sent[0][0], 3); // 120 bytes, for 100 response bytes
     EXPECT_EQ(sent[1][0], 4); // 500 bytes, for the largest report's worth
@@ -157,7 +142,7 @@ TEST_F(Commands, DDICommandAndSpecialRunInResponseModeAndLeaveItSet)
     ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
     length = 600;
     EXPECT_EQ(tkcmdsetUSB_do_DDIcommand(0, status_frame, 1, response, &length, 1000), TKUSB_TOOLONG_REPORT_ERR);
-    EXPECT_EQ(mode(), TKUSB_BUFFER_MODE_RESPONSE);
+    EXPECT_EQ(buffer_mode(), TKUSB_BUFFER_MODE_RESPONSE);
 }
 
 TEST_F(Commands, UnknownPortAndUninitialisedLibraryAreReportedAndLeaveTheOutputsAtZero)

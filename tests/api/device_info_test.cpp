@@ -54,14 +54,6 @@ protected:
         uint32_t status = 0;
         return tkcmdsetUSB_status(0, &status);
     }
-    std::vector<Bytes> features() const
-    {
-        std::vector<Bytes> out;
-        for (const kv4sim_wire_entry &entry : wire(monitor))
-            if (entry.kind == KV4SIM_WIRE_FEATURE)
-                out.push_back(bytes(entry));
-        return out;
-    }
     kv4sim_monitor *monitor = nullptr;
 
 private:
@@ -190,7 +182,7 @@ TEST_F(DeviceInfo, FeatureValueTravelsHighByteFirstInTheSmallestFeatureReportTha
     // Features of 1, 8, 2 and 4 bytes get IDs 3 to 6; the 2-byte one (ID 5) is the smallest fit.
     open(layout({20}, {20}, {1, 8, 2, 4}));
     EXPECT_EQ(tkcmdsetUSB_set_feature(0, 0x1234, 0xFFFF), 0);
-    const std::vector<Bytes> sent = features();
+    const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_FEATURE);
     ASSERT_EQ(sent.size(), 1u);
     ASSERT_EQ(sent[0].size(), 21u); // every transfer is 1 + the largest report
     EXPECT_EQ(sent[0][0], 5);
@@ -230,7 +222,7 @@ TEST_F(DeviceInfo, ARefusedFeatureReportClosesThePort)
     kv4sim_set_fault(monitor, KV4SIM_FAULT_REFUSE_FEATURE, 0);
     ASSERT_EQ(tkcmdsetUSB_reset_port(0), 0);
     EXPECT_EQ(tkcmdsetUSB_set_feature(0, 0xBEEF, 0), 0);
-    const std::vector<Bytes> sent = features();
+    const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_FEATURE);
     ASSERT_EQ(sent.size(), 1u);
     EXPECT_EQ(sent[0][0], 5); // the default layout's 32-byte feature report
     EXPECT_EQ(sent[0][1], 0xBE);

@@ -72,6 +72,21 @@ protected:
     {
         return std::vector<uint8_t>(entry.bytes, entry.bytes + entry.length);
     }
+    // The whole transfers of one kind (KV4SIM_WIRE_OUTPUT, ...), report ID in byte 0.
+    static std::vector<std::vector<uint8_t>> reports(const kv4sim_monitor *monitor, int kind)
+    {
+        std::vector<std::vector<uint8_t>> out;
+        for (const kv4sim_wire_entry &entry : wire(monitor))
+            if (entry.kind == kind)
+                out.push_back(bytes(entry));
+        return out;
+    }
+    static uint8_t buffer_mode(uint16_t port = 0)
+    {
+        uint8_t value = 0;
+        EXPECT_EQ(tkcmdsetUSB_get_buffer_mode(port, &value), 0);
+        return value;
+    }
 
     debug_capture debug;
 
