@@ -6,4 +6,5 @@ cd "$(dirname "$0")/.."
 kv4_install_missing "${KV4_NATIVE_PACKAGES[@]}"
 cmake --preset native >/dev/null
 cmake --build --preset native
-./build/native/tools/kv4usb/kv4usb "$@"
+# Without arguments: the guided demo session on a simulated monitor.
+./build/native/tools/kv4usb/kv4usb "${@:-demo}"

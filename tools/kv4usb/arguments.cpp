@@ -1,0 +1,68 @@
+#include "arguments.h"
+
+#include "failures.h"
+
+namespace kv4usb {
+
+namespace {
+
+int digit_value(char c, unsigned base)
+{
+    int value = -1;
+    if (c >= '0' && c <= '9')
+        value = c - '0';
+    else if (c >= 'a' && c <= 'f')
+        value = c - 'a' + 10;
+    else if (c >= 'A' && c <= 'F')
+        value = c - 'A' + 10;
+    return value < static_cast<int>(base) ? value : -1;
+}
+
+} // namespace
+
+std::optional<uint64_t> parse_number(const std::string &text, uint64_t max)
+{
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const unsigned base = hex ? 16 : 10;
+    const std::size_t start = hex ? 2 : 0;
+    if (text.size() == start)
+        return std::nullopt;
+    uint64_t value = 0;
+    for (std::size_t i = start; i < text.size(); ++i) {
+        const int digit = digit_value(text[i], base);
+        if (digit < 0 || static_cast<uint64_t>(digit) > max || value > (max - static_cast<uint64_t>(digit)) / base)
+            return std::nullopt;
+        value = value * base + static_cast<uint64_t>(digit);
+    }
+    return value;
+}
+
+uint32_t arguments::number(std::size_t i, const char *name, uint32_t max) const
+{
+    const std::optional<uint64_t> value = parse_number(text(i), max);
+    if (!value)
+        fail(std::string(name) + ": '" + text(i) + "' is not a number from 0 to " + std::to_string(max) +
+             " (decimal, or hexadecimal after 0x)");
+    return static_cast<uint32_t>(*value);
+}
+
+std::vector<uint8_t> arguments::hex_bytes(std::size_t i, const char *name, std::size_t max) const
+{
+    const std::string &digits = text(i);
+    std::vector<uint8_t> bytes;
+    for (std::size_t at = 0; at + 1 < digits.size() && bytes.size() < max; at += 2) {
+        const int high = digit_value(digits[at], 16);
+        const int low = digit_value(digits[at + 1], 16);
+        if (high < 0 || low < 0)
+            break;
+        bytes.push_back(static_cast<uint8_t>(high << 4 | low));
+    }
+    if (digits.empty() || bytes.size() * 2 != digits.size())
+        fail(std::string(name) + ": '" + digits + "' is not up to " + std::to_string(max) +
+             " bytes as pairs of hex digits");
+    return bytes;
+}
+
+void arguments::fail(const std::string &message) const { throw usage_error(command_, message); }
+
+} // namespace kv4usb

@@ -1,0 +1,73 @@
+#include "command_table.h"
+
+#include "demo.h"
+#include "device_commands.h"
+#include "memory_commands.h"
+
+#include <iomanip>
+
+namespace kv4usb {
+
+namespace {
+
+constexpr const char *regions_help = "REGION is eeprom, ram, flash or spiflash. Addresses are byte addresses; flash\n"
+                                     "moves in 16-bit words, so its addresses and lengths must be even. EEPROM\n"
+                                     "addresses end at 0xFFFF. Transfers are split into the largest blocks the\n"
+                                     "port's reports carry.\n";
+
+const command commands[] = {
+    {"list", "", "the monitors found: port, serial number, firmware version", "", 0, 0, run_list},
+    {"info", "PORT", "a monitor's identification strings, largest report and buffer mode", "", 1, 1, run_info},
+    {"echo", "PORT [HEXBYTES]", "sends an echo command (up to 511 bytes, e.g. 0a1b2c)", "", 1, 2, run_echo},
+    {"status", "PORT", "the monitor's 32-bit status word", "", 1, 1, run_status},
+    {"special", "PORT ARG1 ARG2", "the special command: 16-bit ARG1, 32-bit ARG2, 32-bit answer", "", 3, 3,
+     run_special},
+    {"feature", "PORT VALUE", "sends a 16-bit VALUE in a feature report", "", 2, 2, run_feature},
+    {"read", "REGION PORT ADDRESS LENGTH FILE", "reads LENGTH bytes of a memory into FILE", regions_help, 5, 5,
+     run_read},
+    {"write", "REGION PORT ADDRESS FILE", "writes FILE into a memory", regions_help, 4, 4, run_write},
+    {"verify", "REGION PORT ADDRESS FILE", "reads a memory back and compares it with FILE",
+     "Reports the first address that differs.\n", 4, 4, run_verify},
+    {"crc", "PORT ADDRESS LENGTH", "the CRC-32 the monitor computes over a flash image region",
+     "ADDRESS and LENGTH are in bytes.\n", 3, 3, run_crc},
+    {"update-status", "PORT", "the firmware update status, both generations of the query", "", 1, 1, run_update_status},
+    {"demo", "", "a short guided session on a simulated monitor",
+     "Lists, identifies, writes and verifies 1 KiB of EEPROM, reads 64 KiB of flash and checks\n"
+     "it against the monitor's image CRC, explaining each step. Always runs on the simulator.\n",
+     0, 0, run_demo},
+};
+
+} // namespace
+
+const command *find_command(const std::string &name)
+{
+    for (const command &c : commands)
+        if (name == c.name)
+            return &c;
+    return nullptr;
+}
+
+void print_overview(std::ostream &out)
+{
+    out << "usage: kv4usb [--simulate[=N]] COMMAND [ARGUMENTS]\n\n"
+           "Talks to KV4 fitness monitors over USB. Without --simulate it uses the monitors\n"
+           "attached, or one simulated monitor when none is; --simulate=N plugs in N simulated\n"
+           "monitors (1 to 255; --simulate is 1). Numbers are decimal, or hexadecimal after 0x.\n\n"
+           "commands:\n";
+    for (const command &c : commands)
+        out << "  " << std::left << std::setw(14) << c.name << c.summary << '\n';
+    out << "\nkv4usb help COMMAND, or kv4usb COMMAND --help, shows a command's arguments.\n";
+}
+
+void print_usage_line(std::ostream &out, const command &c)
+{
+    out << "usage: kv4usb " << c.name << (*c.synopsis ? " " : "") << c.synopsis << '\n';
+}
+
+void print_command_help(std::ostream &out, const command &c)
+{
+    print_usage_line(out, c);
+    out << '\n' << c.summary << '\n' << c.details;
+}
+
+} // namespace kv4usb

@@ -1,0 +1,36 @@
+// What a command runs with: the console, and the library session, started on first use so that
+// a command whose arguments are wrong never touches the library.
+#pragma once
+
+#include "console.h"
+#include "session.h"
+
+#include <optional>
+
+namespace kv4usb {
+
+class context {
+  public:
+    context(console &console_io, std::optional<unsigned> simulated) : io(console_io), simulated_(simulated) {}
+
+    session &connect()
+    {
+        if (!session_)
+            session_.emplace(io, simulated_);
+        return *session_;
+    }
+    // Commands that only make sense on the simulator (the demo) ask for it.
+    void require_simulator(unsigned count)
+    {
+        if (!simulated_)
+            simulated_ = count;
+    }
+
+    console &io;
+
+  private:
+    std::optional<unsigned> simulated_;
+    std::optional<session> session_;
+};
+
+} // namespace kv4usb

@@ -1,0 +1,33 @@
+#include "failures.h"
+
+#include "kv4usbcp.h"
+
+#include <algorithm>
+
+namespace kv4usb {
+
+namespace {
+
+// The library fills the whole buffer and leaves it unterminated when the text fills it.
+template <std::size_t N> std::string library_text(void (*get)(int16_t, char *, uint16_t), int16_t code)
+{
+    char buffer[N];
+    get(code, buffer, static_cast<uint16_t>(N));
+    return std::string(buffer, std::find(buffer, buffer + N, '\0'));
+}
+
+} // namespace
+
+void check(int16_t code, const std::string &what)
+{
+    if (code != 0)
+        throw call_failure(what, code);
+}
+
+void print_call_failure(std::ostream &err, const std::string &what, int16_t code)
+{
+    err << "error: " << what << " failed: " << code << ' ' << library_text<36>(tkcmdsetUSB_get_error_name, code)
+        << " \u2014 " << library_text<140>(tkcmdsetUSB_get_error_text, code) << '\n';
+}
+
+} // namespace kv4usb
