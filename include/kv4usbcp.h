@@ -330,7 +330,10 @@ KV4USBCP_API int16_t tkcmdsetUSB_special(uint16_t port, uint16_t argument1, uint
  * monitor, an empty one 0. *response_length (at most 501, else TKUSB_INVALID_PARAMETER) is the
  * number of answer bytes wanted (for a read of N bytes at least N + 1) and delivered. The port's
  * buffer mode is switched to TKUSB_BUFFER_MODE_COMMAND for the command and put back afterwards.
- * Addresses and counts travel big-endian; data bytes travel in the host's order. */
+ * Addresses and counts travel big-endian; data bytes travel in the host's order.
+ * A transfer delivers at most the chosen input report's size less one byte, so a read whose
+ * N + 1 answer bytes exactly fill a report gets its last data byte as zero: reads of at most
+ * M - 2 bytes arrive whole. */
 KV4USBCP_API int16_t tkcmdsetUSB_write_flashblk16(uint16_t port, uint32_t address, const uint8_t *data,
                                                   uint32_t words, uint16_t *response_length);
 KV4USBCP_API int16_t tkcmdsetUSB_read_flashblk16(uint16_t port, uint32_t address, uint8_t *data, uint32_t words,
