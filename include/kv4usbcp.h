@@ -364,7 +364,8 @@ KV4USBCP_API int16_t tkcmdsetUSB_get_V3_update_status(uint16_t port, tkcmdsetUSB
 /* ---- Device information ------------------------------------------------------------------------ */
 /* The monitor's serial number, firmware, hardware and boot-loader versions (USB string
  * descriptors 3 to 6) into buffer (length bytes; terminated when it fits). A device that refuses
- * is taken to be gone: the port is closed and the result is TKUSB_GET_STRING_ERR (-10112). */
+ * is taken to be gone: the port is closed and the result is TKUSB_GET_STRING_ERR (-10112). A
+ * query waits for a command running on the same port to end. */
 KV4USBCP_API int16_t tkcmdsetUSB_serial_number(uint16_t port, char *buffer, uint8_t length);
 KV4USBCP_API int16_t tkcmdsetUSB_fw_version(uint16_t port, char *buffer, uint8_t length);
 KV4USBCP_API int16_t tkcmdsetUSB_hw_version(uint16_t port, char *buffer, uint8_t length);
@@ -376,7 +377,9 @@ KV4USBCP_API int16_t tkcmdsetUSB_get_buffer_mode(uint16_t port, uint8_t *mode);
 
 /* ---- Feature reports --------------------------------------------------------------------------- */
 /* Sends value, high byte first, in the smallest feature report that holds 2 bytes; the third
- * argument is not used. A refusal by the device closes the port (TKUSB_SET_FEATURE_ERR). */
+ * argument is not used. A refusal by the device closes the port (TKUSB_SET_FEATURE_ERR). It waits
+ * for a command running on the port to end, and returns TKUSB_ASYNC_INPROGRESS_ERR while an
+ * asynchronous exchange uses the port, since both need the port's transfer buffer. */
 KV4USBCP_API int16_t tkcmdsetUSB_set_feature(uint16_t port, uint16_t value, uint16_t unused);
 
 #ifdef __cplusplus
