@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <deque>
-#include <string>
 #include <vector>
 
 namespace kv4 {
@@ -23,24 +22,15 @@ class SimBus : public ::testing::Test {
     void SetUp() override { kv4sim_reset(); }
     void TearDown() override
     {
+        kv4sim_reset();
         for (kv4::hid_transfer &t : transfers_)
             kv4::event_close(t.event);
-        kv4sim_reset();
     }
 
-    std::vector<std::string> paths()
-    {
-        std::vector<std::string> out;
-        hid.list_paths(
-            [](const char *path, void *context) { static_cast<std::vector<std::string> *>(context)->push_back(path); },
-            &out);
-        return out;
-    }
     kv4::hid_handle open(const kv4sim_monitor *m, kv4::hid_access access = kv4::hid_access::transfer,
                          uint32_t *error = nullptr)
     {
-        uint32_t ignored = 0;
-        return hid.open(kv4sim_path(m), access, error ? error : &ignored);
+        return hid.open(kv4sim_path(m), access, error);
     }
     // A transfer record with its own event; the fixture closes the events.
     kv4::hid_transfer *transfer()
@@ -49,7 +39,6 @@ class SimBus : public ::testing::Test {
         transfers_.back().event = kv4::event_create();
         return &transfers_.back();
     }
-    static bool signalled(const kv4::hid_transfer *t) { return kv4::event_wait(t->event, 5000) == 0; }
 
     kv4::hid_services &hid = kv4::sim_hid_services();
 

@@ -5,39 +5,24 @@
 #include "progress.h"
 #include "tools/kv4usb_fixture.h"
 
-#include <algorithm>
-
 namespace {
 
 using kv4test::contains;
 using kv4test::Kv4usbTest;
 using kv4usb::parse_number;
 
-const char *const command_names[] = {"list", "info",  "echo",   "status", "special",       "feature",
-                                     "read", "write", "verify", "crc",    "update-status", "demo"};
-
-TEST(Kv4usbNumbers, AcceptDecimalAndHexUpToTheLimit)
+TEST(Kv4usbNumbers, DecimalAndHexUpToTheLimitAndNothingElse)
 {
-    EXPECT_EQ(parse_number("0", 10), 0u);
     EXPECT_EQ(parse_number("4294967295", UINT32_MAX), UINT32_MAX);
     EXPECT_EQ(parse_number("0xFFFFffff", UINT32_MAX), UINT32_MAX);
     EXPECT_EQ(parse_number("0X1f", 31), 31u);
     EXPECT_EQ(parse_number("010", 100), 10u); // a leading zero is no octal
-}
-
-TEST(Kv4usbNumbers, RefuseOverflowSignsAndJunk)
-{
-    for (const char *text : {"", "0x", "-1", "+1", " 1", "1 ", "12a", "0x1g", "1e3", "0b1", "x10"})
+    for (const char *text :
+         {"", "0x", "-1", "+1", " 1", "1 ", "12a", "0x1g", "1e3", "x10", "4294967296", "0x100000000"})
         EXPECT_FALSE(parse_number(text, UINT32_MAX)) << '\'' << text << '\'';
-    EXPECT_FALSE(parse_number("4294967296", UINT32_MAX));
-    EXPECT_FALSE(parse_number("0x100000000", UINT32_MAX));
-    EXPECT_FALSE(parse_number("65536", UINT16_MAX));
     EXPECT_FALSE(parse_number("5", 1)); // a digit above a tiny limit
     EXPECT_FALSE(parse_number("99999999999999999999999", UINT64_MAX));
-}
 
-TEST(Kv4usbNumbers, HexBytesComeInPairs)
-{
     const kv4usb::arguments args("echo", {"0", "00fFa5", "abc", "zz", ""});
     EXPECT_EQ(args.hex_bytes(1, "HEXBYTES", 511), (std::vector<uint8_t>{0x00, 0xFF, 0xA5}));
     EXPECT_THROW(args.hex_bytes(1, "HEXBYTES", 2), kv4usb::usage_error);
@@ -45,32 +30,28 @@ TEST(Kv4usbNumbers, HexBytesComeInPairs)
         EXPECT_THROW(args.hex_bytes(i, "HEXBYTES", 511), kv4usb::usage_error) << args.text(i);
 }
 
-TEST_F(Kv4usbTest, UsageErrorsExitWithTwoAndNameTheCommand)
+TEST_F(Kv4usbTest, UsageErrorsExitWithTwoAndNameTheCommandWithoutStartingTheLibrary)
 {
-    struct bad {
+    const struct {
         std::vector<std::string> args;
         const char *complaint;
         const char *usage;
-    };
-    const bad cases[] = {
+    } cases[] = {
         {{"frobnicate"}, "unknown command 'frobnicate'", "usage: kv4usb [--simulate"},
         {{}, "no command given", "usage: kv4usb [--simulate"},
         {{"--verbose", "list"}, "unknown option '--verbose'", "usage: kv4usb [--simulate"},
-        {{"status"}, "status takes 1 argument, not 0", "usage: kv4usb status PORT"},
+        {{"--simulate=256", "list"}, "--simulate=N", "usage: kv4usb [--simulate"},
+        {{"list", "--simulate=0"}, "--simulate=N", "usage: kv4usb [--simulate"},
         {{"read", "eeprom", "0", "0"}, "read takes 5 arguments, not 3", "usage: kv4usb read REGION"},
-        {{"status", "zero"}, "PORT: 'zero' is not a number", "usage: kv4usb status PORT"},
-        {{"status", "65536"}, "PORT: '65536'", "usage: kv4usb status PORT"},
-        {{"special", "0", "0x10000", "1"}, "ARG1: '0x10000'", "usage: kv4usb special"},
-        {{"crc", "0", "0x", "16"}, "ADDRESS: '0x'", "usage: kv4usb crc"},
+        {{"special", "0", "0x10000", "1"}, "ARG1: '0x10000' is not a number", "usage: kv4usb special"},
         {{"read", "rom", "0", "0", "4", "f"}, "REGION: 'rom' is none of", "usage: kv4usb read"},
         {{"read", "flash", "0", "1", "4", "f"}, "must be even", "usage: kv4usb read"},
-        {{"read", "flash", "0", "0", "3", "f"}, "must be even", "usage: kv4usb read"},
         {{"read", "eeprom", "0", "0xFFF0", "17", "f"}, "go past 0x0000FFFF", "usage: kv4usb read"},
         {{"read", "ram", "0", "0xFFFFFFFF", "2", "f"}, "go past 0xFFFFFFFF", "usage: kv4usb read"},
         {{"echo", "0", "0g"}, "HEXBYTES: '0g'", "usage: kv4usb echo"},
         {{"help", "frobnicate"}, "unknown command 'frobnicate'", "usage: kv4usb [--simulate"},
     };
-    for (const bad &c : cases) {
+    for (const auto &c : cases) {
         const kv4test::kv4usb_result r = run_kv4usb(c.args);
         EXPECT_EQ(r.status, kv4usb::exit_usage) << r.err;
         EXPECT_EQ(r.err.rfind("error: ", 0), 0u) << r.err;
@@ -79,59 +60,41 @@ TEST_F(Kv4usbTest, UsageErrorsExitWithTwoAndNameTheCommand)
         EXPECT_FALSE(contains(r.err, "simulated")) << "a usage error started the library: " << r.err;
         EXPECT_TRUE(r.out.empty()) << r.out;
     }
-}
-
-TEST_F(Kv4usbTest, SimulateTakesACountFromOneTo255)
-{
-    for (const char *option : {"--simulate=0", "--simulate=256", "--simulate=", "--simulate=two", "--simulate=-1"}) {
-        const kv4test::kv4usb_result r = run_kv4usb({option, "list"});
-        EXPECT_EQ(r.status, kv4usb::exit_usage) << option;
-        EXPECT_TRUE(contains(r.err, "--simulate=N")) << r.err;
-    }
     const kv4test::kv4usb_result three = run_kv4usb({"list", "--simulate=0x3"});
     EXPECT_EQ(three.status, 0) << three.err;
-    EXPECT_EQ(kv4test::count_lines(three.out), 4u) << three.out; // a heading and three monitors
-    EXPECT_TRUE(contains(three.out, "SIM00003"));
+    EXPECT_TRUE(contains(three.out, "SIM00003") && !contains(three.out, "SIM00004")) << three.out;
     EXPECT_TRUE(three.err.empty()) << three.err;
 }
 
-TEST_F(Kv4usbTest, EveryCommandHasHelpBothWays)
+TEST_F(Kv4usbTest, HelpComesEitherWayAndTheOverviewNamesEveryCommand)
 {
-    for (const char *name : command_names) {
-        const std::string usage = std::string("usage: kv4usb ") + name;
-        for (const std::vector<std::string> &args :
-             {std::vector<std::string>{"help", name}, {name, "--help"}, {"--simulate", name, "-h"}}) {
-            const kv4test::kv4usb_result r = run_kv4usb(args);
-            EXPECT_EQ(r.status, 0) << name;
-            EXPECT_EQ(r.out.rfind(usage, 0), 0u) << r.out;
-            EXPECT_TRUE(r.err.empty()) << r.err;
-        }
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"help", "read"}, {"--simulate", "read", "-h"}}) {
+        const kv4test::kv4usb_result r = run_kv4usb(args);
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.rfind("usage: kv4usb read REGION PORT ADDRESS LENGTH FILE\n", 0), 0u) << r.out;
+        EXPECT_TRUE(r.err.empty()) << r.err;
     }
     const kv4test::kv4usb_result overview = run_kv4usb({"--help"});
     EXPECT_EQ(overview.status, 0);
-    for (const char *name : command_names)
+    for (const char *name : {"list", "info", "echo", "status", "special", "feature", "read", "write", "verify", "crc",
+                             "update-status", "demo"})
         EXPECT_TRUE(contains(overview.out, std::string("\n  ") + name + ' ')) << name;
     EXPECT_EQ(run_kv4usb({"help"}).out, overview.out);
 }
 
 TEST(Kv4usbProgress, PlainLinesAtEachQuarterAndABarOnATerminal)
 {
-    std::ostringstream plain;
-    kv4usb::console log{plain, plain, false};
-    kv4usb::progress lines(log, "read", 1000);
+    std::ostringstream plain, drawn;
+    kv4usb::console log{plain, plain, false}, terminal{drawn, drawn, true};
+    kv4usb::progress lines(log, "read", 1000), bar(terminal, "write", 64);
     for (int i = 0; i < 10; ++i)
         lines.advance(100);
     EXPECT_EQ(plain.str(), "read 300/1000 bytes\nread 500/1000 bytes\nread 800/1000 bytes\nread 1000/1000 bytes\n");
-
-    std::ostringstream drawn;
-    kv4usb::console terminal{drawn, drawn, true};
-    kv4usb::progress bar(terminal, "write", 64);
     bar.advance(16);
     bar.advance(48);
-    const std::string text = drawn.str();
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\r'), 2);
-    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1);
-    EXPECT_TRUE(contains(text, "\rwrite [" + std::string(32, '#') + "] 64/64 bytes\n")) << text;
+    EXPECT_EQ(drawn.str(), "\rwrite [" + std::string(8, '#') + std::string(24, '.') + "] 16/64 bytes\rwrite [" +
+                               std::string(32, '#') + "] 64/64 bytes\n");
 }
 
 } // namespace

@@ -33,8 +33,7 @@ class Kv4usbTest : public ::testing::Test {
 
     static kv4usb_result run_kv4usb(const std::vector<std::string> &args, bool terminal = false)
     {
-        std::ostringstream out;
-        std::ostringstream err;
+        std::ostringstream out, err;
         kv4usb::console io{out, err, terminal};
         const int status = kv4usb::run(args, io);
         return {status, out.str(), err.str()};
@@ -42,13 +41,5 @@ class Kv4usbTest : public ::testing::Test {
 };
 
 inline bool contains(const std::string &text, const std::string &part) { return text.find(part) != std::string::npos; }
-
-inline std::size_t count_lines(const std::string &text)
-{
-    std::size_t lines = 0;
-    for (char c : text)
-        lines += c == '\n';
-    return lines;
-}
 
 } // namespace kv4test
