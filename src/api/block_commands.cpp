@@ -105,13 +105,18 @@ int16_t read_block(uint16_t port, const block_command &command, uint32_t address
     return result;
 }
 
-// The query commands carry no block; their answer is decoded from response bytes 1 onward.
+// The query commands carry no block; on success decode(answer) reads response bytes 1 onward.
+template <typename Decode>
 int16_t query(uint16_t port, const uint8_t *frame, uint16_t frame_length, uint16_t timeout,
-              uint16_t *response_length, uint8_t *response)
+              uint16_t *response_length, Decode decode)
 {
     if (!response_length_fits(response_length))
         return TKUSB_INVALID_PARAMETER;
-    return run_in_command_mode(port, frame, frame_length, response, response_length, timeout);
+    uint8_t response[response_area_size] = {};
+    const int16_t result = run_in_command_mode(port, frame, frame_length, response, response_length, timeout);
+    if (result == 0)
+        decode(response + 1);
+    return result;
 }
 
 // 1000 ms plus 0.0228 ms per byte, truncated, then taken to 16 bits as the transaction's timeout.
@@ -199,11 +204,8 @@ KV4USBCP_API int16_t tkcmdsetUSB_get_image_crc(uint16_t port, uint32_t address, 
     uint8_t frame[9] = {0x2C};
     put_be32(frame + 1, address);
     put_be32(frame + 5, length);
-    uint8_t response[response_area_size] = {};
-    const int16_t result = query(port, frame, sizeof frame, crc_timeout(length), response_length, response);
-    if (result == 0)
-        *crc = get_be32(response + 1);
-    return result;
+    return query(port, frame, sizeof frame, crc_timeout(length), response_length,
+                 [crc](const uint8_t *answer) { *crc = get_be32(answer); });
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_get_update_status(uint16_t port, tkcmdsetUSB_update_status *status,
@@ -212,13 +214,10 @@ KV4USBCP_API int16_t tkcmdsetUSB_get_update_status(uint16_t port, tkcmdsetUSB_up
     if (!status)
         return TKUSB_INVALID_PARAMETER;
     const uint8_t frame[1] = {0x2D};
-    uint8_t response[response_area_size] = {};
-    const int16_t result = query(port, frame, sizeof frame, command_timeout_long, response_length, response);
-    if (result == 0) {
-        status->first_value = get_be16(response + 1);
-        status->second_value = get_be16(response + 3);
-    }
-    return result;
+    return query(port, frame, sizeof frame, command_timeout_long, response_length, [status](const uint8_t *answer) {
+        status->first_value = get_be16(answer);
+        status->second_value = get_be16(answer + 2);
+    });
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_get_V3_update_status(uint16_t port, tkcmdsetUSB_v3_update_status *status,
@@ -227,13 +226,10 @@ KV4USBCP_API int16_t tkcmdsetUSB_get_V3_update_status(uint16_t port, tkcmdsetUSB
     if (!status)
         return TKUSB_INVALID_PARAMETER;
     const uint8_t frame[1] = {0x2E};
-    uint8_t response[response_area_size] = {};
-    const int16_t result = query(port, frame, sizeof frame, command_timeout_long, response_length, response);
-    if (result == 0) {
-        status->first_value = get_be32(response + 1);
-        status->second_value = get_be16(response + 5);
-    }
-    return result;
+    return query(port, frame, sizeof frame, command_timeout_long, response_length, [status](const uint8_t *answer) {
+        status->first_value = get_be32(answer);
+        status->second_value = get_be16(answer + 4);
+    });
 }
 
 } // extern "C"
