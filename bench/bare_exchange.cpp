@@ -23,7 +23,7 @@ bool bare_exchange::await(kv4::hid_io started)
     if (started == kv4::hid_io::completed)
         return true;
     return started == kv4::hid_io::pending && kv4::event_wait(transfer_.event, 1000) == 0 &&
-           kv4::hid().outcome(handle_, &transfer_) == kv4::hid_io::completed;
+           kv4::hid().outcome(&transfer_) == kv4::hid_io::completed;
 }
 
 bool bare_exchange::run(uint8_t output_id, const uint8_t *frame, uint16_t length, uint8_t *response,

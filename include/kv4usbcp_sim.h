@@ -96,6 +96,12 @@ KV4SIM_API const char *kv4sim_path(const kv4sim_monitor *m);
 
 /* ---- Faults and timing ------------------------------------------------------------------------- */
 
+/* The bus keeps Windows' rules for transfers, so that a host that breaks them fails here too: a
+ * write longer than the largest output report (report ID included) and a read shorter than the
+ * largest input report are refused; a cancelled transfer, or one pending when its handle is
+ * closed, ends as failed a few hundred microseconds later, not at once; starting a transfer with a
+ * record whose transfer is still pending is refused. */
+
 #define KV4SIM_FAULT_REFUSE_WRITE 1     /* starting a write fails outright */
 #define KV4SIM_FAULT_REFUSE_READ 2      /* starting a read fails outright */
 #define KV4SIM_FAULT_REFUSE_FEATURE 3   /* feature reports are refused */
@@ -141,6 +147,11 @@ typedef size_t (*kv4sim_responder)(void *context, const uint8_t *frame, size_t l
 /* Installs the responder of a monitor; NULL removes it (unknown frames are then refused with
  * KV4SIM_ERR_UNKNOWN_COMMAND). */
 KV4SIM_API int kv4sim_set_responder(kv4sim_monitor *m, kv4sim_responder responder, void *context);
+
+/* Sends frame unasked, as a monitor that reports something on its own would: it arrives at once in
+ * the smallest input report that holds it (the largest, cut, when none does) and waits in the
+ * input queue for the host's next read, unless the host drops queued input first. */
+KV4SIM_API int kv4sim_queue_input(kv4sim_monitor *m, const void *frame, size_t length);
 
 /* ---- Wire log ---------------------------------------------------------------------------------- */
 

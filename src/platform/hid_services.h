@@ -4,13 +4,25 @@
 // at load, the simulator library the simulated bus, and test programs may switch between them
 // with set_hid_services() while no device is open.
 //
-// Contract every backend keeps (the core relies on nothing more):
-// - Calls may come from any thread, several at once; a backend locks what it shares itself.
+// The contract follows Windows, the strictest of the platforms; every backend keeps it, and the
+// core relies on nothing more:
+// - Calls come from any thread, several at once: host threads (discovery, transactions, feature
+//   reports, strings, close), the notification thread (identification, open, close) and the
+//   asynchronous I/O thread (transfers, outcome, cancel). A backend locks what it shares itself,
+//   and calls nothing of the core's but the event functions.
+// - The core may hold the platform lock (registry walks never call here) or a device lock when it
+//   calls; the backend takes no lock of the core's.
+// - A transfer moves one whole report, report ID in byte 0. A write may not be longer than the
+//   output report byte length, a read not shorter than the input report byte length (hid_caps).
+// - Starting a transfer resets the record's event; its completion signals it (also when it failed
+//   or was cancelled). Until the outcome is no longer pending, the record and the buffer belong to
+//   the backend: the core neither frees nor reuses them, not even after a cancel or a close.
+// - Cancelling only asks: the cancelled transfer completes later, as failed (or as completed, if
+//   it won the race), and signals its event then.
 // - The core calls no operation on a handle after close(handle), and closes a handle at most once.
-//   close() cancels pending transfers on the handle first; their events are signalled.
-// - A transfer moves one whole report of exactly the given length, report ID in byte 0.
-// - Starting a transfer resets the record's event; its completion signals it (also when it fails
-//   or is cancelled). The buffer must stay valid until the transfer completed or the handle closed.
+// - Synchronous requests (strings, attributes, descriptor, flush, feature reports) are made only
+//   while none of the core's transfers is pending on the handle: on Windows they are unsafe beside
+//   overlapped transfers on a handle opened for overlapped I/O.
 // - Strings are UTF-16, terminated when they fit; the capacity is in bytes (the core passes 125).
 #pragma once
 
@@ -35,8 +47,12 @@ enum class hid_access {
 // HID parser's report types, numbered as the parser numbers them.
 enum class hid_report_type { input = 0, output = 1, feature = 2 };
 
-// The counts of value capabilities per report type (from HidP_GetCaps).
+// What HidP_GetCaps reports: the byte lengths of the largest report of each type (report ID
+// byte included; 0 when there is none) and the counts of value capabilities per report type.
 struct hid_caps {
+    uint16_t input_report_bytes = 0;
+    uint16_t output_report_bytes = 0;
+    uint16_t feature_report_bytes = 0;
     uint16_t input_value_caps = 0;
     uint16_t output_value_caps = 0;
     uint16_t feature_value_caps = 0;
@@ -49,8 +65,9 @@ struct hid_value_cap {
     uint16_t report_count = 0;
 };
 
-// The overlapped record of one direction of transfers. The core owns it and its event; the
-// backend keeps its per-transfer state in `os` (an OVERLAPPED on Windows).
+// The record of one transfer at a time. The core owns it and its event (which may outlive it);
+// the backend keeps its per-transfer state in `os` (an OVERLAPPED and the handle on Windows). A
+// record that never carried a transfer has the outcome completed.
 struct hid_transfer {
     event_handle event = nullptr;
     alignas(8) unsigned char os[48] = {};
@@ -65,48 +82,63 @@ enum class hid_io {
 struct hid_preparsed_object;
 using hid_preparsed = hid_preparsed_object *;
 
+// Each operation says whether it blocks; none waits for a lock of the core's.
 class hid_services {
 public:
     virtual ~hid_services() = default;
 
     // Calls visit(path, context) for every HID interface present, in the system's order. False
-    // when the set of present interfaces cannot be obtained.
+    // when the set of present interfaces cannot be obtained. Blocks on the system's device query.
     virtual bool list_paths(void (*visit)(const char *path, void *context), void *context) = 0;
     // The device check: the interface named by path is present and its device description can be
-    // read.
+    // read. Blocks on the system's device query.
     virtual bool check_present(const char *path) = 0;
 
     // Opens the device at path without sharing. On failure returns null and stores the last
-    // error (error_sharing_violation while another handle holds the device).
+    // error (error_sharing_violation while another handle holds the device). Does not block on
+    // the device.
     virtual hid_handle open(const char *path, hid_access access, uint32_t *last_error) = 0;
+    // Asks to cancel every pending transfer on the handle and releases the handle. Returns at once;
+    // the records of cancelled transfers stay the backend's until their outcome is not pending.
     virtual void close(hid_handle handle) = 0;
+    // The last error the system reported for an operation on the handle (0 when none did), for
+    // diagnostics.
+    virtual uint32_t last_error(hid_handle handle) = 0;
 
-    // Strings into buffer (capacity in bytes); false when the device refuses.
+    // Strings into buffer (capacity in bytes); false when the device refuses. Synchronous: they
+    // block until the device answered.
     virtual bool product_string(hid_handle handle, uint16_t *buffer, std::size_t capacity) = 0;
     virtual bool serial_string(hid_handle handle, uint16_t *buffer, std::size_t capacity) = 0;
     virtual bool indexed_string(hid_handle handle, unsigned index, uint16_t *buffer, std::size_t capacity) = 0;
     virtual bool product_id(hid_handle handle, uint16_t *product_id) = 0;
 
-    // Capabilities: fetch the parsed report descriptor, read its counts and value capabilities,
-    // free it. value_caps fills at most *count entries and stores the number delivered in *count;
-    // false when the parser does not deliver them.
+    // Capabilities: fetch the parsed report descriptor, read its lengths and counts and its value
+    // capabilities, free it. value_caps fills at most *count entries and stores the number
+    // delivered in *count; false when the parser does not deliver them. Synchronous.
     virtual hid_preparsed get_preparsed(hid_handle handle) = 0;
     virtual bool get_caps(hid_preparsed preparsed, hid_caps *caps) = 0;
     virtual bool get_value_caps(hid_preparsed preparsed, hid_report_type type, hid_value_cap *caps,
                                 uint16_t *count) = 0;
     virtual void free_preparsed(hid_preparsed preparsed) = 0;
 
-    // Discards the input reports queued for the handle.
+    // Discards the input reports queued for the handle. Synchronous.
     virtual bool flush_input(hid_handle handle) = 0;
-    // Sends a feature report (report ID in byte 0) and waits for the driver; false on failure.
+    // Sends a feature report (report ID in byte 0) and blocks until the driver is done; false on
+    // failure.
     virtual bool set_feature(hid_handle handle, const uint8_t *buffer, uint16_t length) = 0;
 
-    // Starts writing or reading one report of length bytes with the transfer record.
+    // Starts writing or reading one report of length bytes with the record, whose last transfer
+    // must have completed. Does not block.
     virtual hid_io start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer) = 0;
     virtual hid_io start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer) = 0;
-    // The outcome of the record's last transfer, without waiting.
-    virtual hid_io outcome(hid_handle handle, hid_transfer *transfer) = 0;
-    // Cancels every pending transfer on the handle; their events are signalled.
+    // The outcome of the record's last transfer, without waiting. Needs no handle, so it may be
+    // asked after the handle was closed.
+    virtual hid_io outcome(hid_transfer *transfer) = 0;
+    // Asks to cancel the record's transfer if it is pending; its completion follows later. Does
+    // not block.
+    virtual void cancel_transfer(hid_handle handle, hid_transfer *transfer) = 0;
+    // Asks to cancel every pending transfer on the handle, whichever thread started it. Does not
+    // block.
     virtual void cancel_io(hid_handle handle) = 0;
 };
 

@@ -5,8 +5,7 @@
 #include "platform/hid_services.h"
 #include "usb/report_tables.h"
 
-#include <cstring>
-#include <new>
+#include <mutex>
 
 namespace kv4 {
 
@@ -22,7 +21,12 @@ int16_t win32_device::open(const char *new_path)
 
 int16_t win32_device::open_locked(const char *new_path)
 {
-    if (handle) {
+    bool half_open;
+    {
+        std::lock_guard<std::mutex> guard(guard_);
+        half_open = open_ != nullptr;
+    }
+    if (half_open) {
         close();
         debug_line("------>USB DLL:**Closed Device Due to Invalid Handle**");
     }
@@ -30,17 +34,25 @@ int16_t win32_device::open_locked(const char *new_path)
     hid_handle opened = hid().open(new_path, hid_access::transfer, &error);
     if (!opened)
         return TKUSB_SYSTEM_IO_ERR;
+    open_port *state = open_port::create(opened, sync_event, async_event);
+    if (!state) {
+        hid().close(opened);
+        return TKUSB_SYSTEM_IO_ERR;
+    }
+    // Stored at once: an open that fails from here on leaves its handle for the next open or
+    // close to release, and the port stays closed.
     {
         std::lock_guard<std::mutex> guard(guard_);
-        handle = opened;
+        open_ = state;
     }
     if (replace_path(new_path) != 0)
         return TKUSB_SYSTEM_IO_ERR;
 
-    hid_preparsed preparsed = hid().get_preparsed(handle);
+    hid_preparsed preparsed = hid().get_preparsed(opened);
     if (!preparsed)
         return TKUSB_SYSTEM_IO_ERR;
     hid_caps caps;
+    clear_report_tables(); // what an earlier failed open may have built
     const bool described = hid().get_caps(preparsed, &caps) && build_report_tables(*this, caps, preparsed) == 0;
     hid().free_preparsed(preparsed);
     if (!described)
@@ -51,16 +63,15 @@ int16_t win32_device::open_locked(const char *new_path)
     if (length > 0xFFFF)
         return TKUSB_SYSTEM_IO_ERR;
     transfer_length = static_cast<uint16_t>(length);
-    delete[] transfer_buffer;
-    delete[] async_send_buffer;
-    transfer_buffer = new (std::nothrow) uint8_t[length]();
-    async_send_buffer = new (std::nothrow) uint8_t[length]();
-    if (!transfer_buffer || !async_send_buffer)
-        return TKUSB_SYSTEM_IO_ERR;
-
-    sync_overlapped.event = event_create();
-    async_overlapped.event = event_create();
-    if (!sync_overlapped.event || !async_overlapped.event)
+    // Every transfer is transfer_length bytes, while the system takes writes of at most the output
+    // report length and reads of at least the input report length: with a layout whose largest
+    // report is a feature report, or whose value items do not fill a report, transfers fail, and
+    // this line is the diagnosis.
+    if (length != caps.output_report_bytes || length < caps.input_report_bytes)
+        debug_format("-->USB DLL: transfer length %u, but output reports are %u bytes and input reports %u",
+                     static_cast<unsigned>(length), static_cast<unsigned>(caps.output_report_bytes),
+                     static_cast<unsigned>(caps.input_report_bytes));
+    if (!state->allocate_buffers(static_cast<uint16_t>(length)) || !sync_event || !async_event)
         return TKUSB_SYSTEM_IO_ERR;
 
     device_lock_live.store(true);

@@ -3,6 +3,7 @@
 
 #include "kv4usbcp.h"
 #include "platform/platform.h"
+#include "usb/open_port.h"
 
 #include <atomic>
 #include <cstring>
@@ -11,13 +12,21 @@ namespace kv4 {
 
 namespace {
 
+constexpr uint32_t orphan_wait_ms = 2000;
+
 // The registry list is a static object: empty at load; at unload its nodes are dropped without
 // touching the devices still listed.
 tkusb_list<win32_device> registry_list;
 uint16_t next_port = 0;
-// Written only by init and close_all, which no other call may overlap; atomic so that a lookup
-// racing a misbehaving host reads a whole pointer.
-std::atomic<recursive_lock *> platform_lock{nullptr};
+// One lock for the life of the process: the library's own threads take it on every pass of their
+// loops, and a host that shuts down before it unregisters must not make them enter a deleted
+// lock. What init and close_all create and destroy is only its existence.
+recursive_lock &platform_lock()
+{
+    static recursive_lock *const lock = new recursive_lock; // never destroyed: threads may outlive statics
+    return *lock;
+}
+std::atomic<bool> platform_lock_exists{false};
 
 template <typename Match>
 win32_device *find_first(Match match)
@@ -38,8 +47,7 @@ win32_device *find_first(Match match)
 
 int16_t tkusb_platform_init()
 {
-    delete platform_lock.exchange(nullptr);
-    platform_lock.store(new recursive_lock);
+    platform_lock_exists.store(true);
     next_port = 0;
     return 0;
 }
@@ -48,29 +56,40 @@ int16_t tkusb_platform_close_all()
 {
     next_port = 0;
     const bool locked = tkusb_platform_lock() == 0; // goes on without the lock
-    for (win32_device *device : registry_list) {
-        if (device) {
+    for (win32_device *device : registry_list)
+        if (device)
             device->close();
-            delete device;
-        }
-    }
+    // A transfer cancelled by the closes may still be ending and signal its device's event.
+    reap_orphans(orphan_wait_ms);
+    for (win32_device *device : registry_list)
+        delete device;
     registry_list.drop_nodes();
+    // Marked gone while still held, so that no other thread enters between the release and the
+    // mark and then finds itself unable to leave.
+    platform_lock_exists.store(false);
     if (locked)
-        tkusb_platform_unlock();
-    delete platform_lock.exchange(nullptr);
+        platform_lock().leave();
     return 0;
 }
 
 int16_t tkusb_platform_lock()
 {
-    recursive_lock *lock = platform_lock.load();
-    return lock ? lock->enter() : TKCMDSET_MUTEX_FAILED_ERR;
+    if (!platform_lock_exists.load())
+        return TKCMDSET_MUTEX_FAILED_ERR;
+    if (const int16_t result = platform_lock().enter())
+        return result;
+    if (!platform_lock_exists.load()) { // shut down while this thread waited
+        platform_lock().leave();
+        return TKCMDSET_MUTEX_FAILED_ERR;
+    }
+    return 0;
 }
 
 int16_t tkusb_platform_unlock()
 {
-    recursive_lock *lock = platform_lock.load();
-    return lock ? lock->leave() : TKCMDSET_MUTEX_FAILED_ERR;
+    // Left whenever it was entered, also when a shutdown came meanwhile; only a thread that
+    // holds it may leave it.
+    return platform_lock_exists.load() ? platform_lock().leave() : TKCMDSET_MUTEX_FAILED_ERR;
 }
 
 win32_device *tkusb_platform_get_device(uint16_t port)

@@ -16,10 +16,15 @@ namespace kv4 {
 int16_t do_command(win32_device *device, const uint8_t *command, uint16_t command_length, uint8_t *response,
                    uint16_t *response_length, uint16_t timeout_ms);
 
-// The halves; the caller holds the device lock and has claimed the port.
-int16_t write_report(win32_device &device, uint8_t report_id, const uint8_t *command, uint16_t command_length,
-                     uint16_t timeout_ms);
-int16_t read_report(win32_device &device, uint8_t report_id, uint8_t *response, uint16_t response_length,
-                    uint16_t timeout_ms);
+// The halves, on the synchronous record of the port's open state; the caller holds the device
+// lock and has claimed the port.
+int16_t write_report(win32_device &device, open_port &port, uint8_t report_id, const uint8_t *command,
+                     uint16_t command_length, uint16_t timeout_ms);
+int16_t read_report(win32_device &device, open_port &port, uint8_t report_id, uint8_t *response,
+                    uint16_t response_length, uint16_t timeout_ms);
+
+// Takes the device lock: 0, TKUSB_DEVICE_CLOSED_ERR when the port was closed meanwhile, or
+// TKCMDSET_MUTEX_FAILED_ERR when the lock itself fails.
+int16_t lock_open_device(win32_device &device);
 
 } // namespace kv4

@@ -16,53 +16,60 @@ usb_device::~usb_device()
     feature_reports.clear();
 }
 
+win32_device::win32_device() : sync_event(event_create()), async_event(event_create()) {}
+
 win32_device::~win32_device()
 {
     close();
     std::free(path);
+    event_close(sync_event);
+    event_close(async_event);
+}
+
+port_ref win32_device::acquire()
+{
+    std::lock_guard<std::mutex> guard(guard_);
+    if (!open_ || !is_open.load())
+        return port_ref();
+    open_->retain();
+    return port_ref(open_);
 }
 
 int16_t win32_device::close()
 {
-    // Wake a transfer that another thread may be waiting on, so that the lock below is not held
-    // for the rest of its timeout; the transfer sees is_open cleared and ends.
-    is_open.store(0);
+    // Wake the transfers in flight first, so that the device lock below is not held for the rest
+    // of a transaction's timeout.
+    if (port_ref current = acquire()) {
+        current->closed.store(true);
+        hid().cancel_io(current->handle);
+    }
+    device_lock.enter();
+    open_port *detached;
     {
         std::lock_guard<std::mutex> guard(guard_);
-        if (handle)
-            hid().cancel_io(handle);
+        detached = open_;
+        open_ = nullptr;
+        is_open.store(0);
     }
-    // The lock object always exists, whatever device_lock_live says, so it can be entered here to
-    // wait for a transfer in progress to leave the buffers and events alone.
-    device_lock.enter();
-    release_resources();
+    if (detached) { // perhaps an open that came after the cancel above
+        detached->closed.store(true);
+        hid().cancel_io(detached->handle);
+    }
+    clear_report_tables();
     device_lock_live.store(false);
     device_lock.leave();
+    // Released here rather than left to a later user, so that the handle is closed when close()
+    // returns unless a transfer still holds it; a reopen right after then finds the device free.
+    if (detached)
+        detached->release();
     return 0;
 }
 
-void win32_device::release_resources()
+void win32_device::clear_report_tables()
 {
-    // The handle goes first: a transfer still pending must be cancelled before the buffer it
-    // writes into and the event it signals are released.
-    {
-        std::lock_guard<std::mutex> guard(guard_);
-        if (handle) {
-            hid().close(handle);
-            handle = nullptr;
-        }
-    }
-    delete[] transfer_buffer;
-    transfer_buffer = nullptr;
-    delete[] async_send_buffer;
-    async_send_buffer = nullptr;
     input_reports.clear();
     output_reports.clear();
     feature_reports.clear();
-    event_close(sync_overlapped.event);
-    sync_overlapped.event = nullptr;
-    event_close(async_overlapped.event);
-    async_overlapped.event = nullptr;
 }
 
 int16_t win32_device::lock()

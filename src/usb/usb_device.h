@@ -1,10 +1,12 @@
 // Device objects: one per monitor the library has identified, named by the host with a port number.
 // usb_device is the base with the report tables, identity and I/O state; win32_device, the only
-// kind ever created, adds the open device: handle, transfer records, buffers and the device lock.
+// kind ever created, adds the open device: its open state (handle, transfer records, buffers),
+// its events and the device lock.
 #pragma once
 
 #include "platform/hid_services.h"
 #include "platform/platform.h"
+#include "usb/open_port.h"
 #include "usb/tkusb_list.h"
 
 #include <atomic>
@@ -52,7 +54,7 @@ public:
     char serial_number[32] = {};              // at most 9 characters
     char product_name[64] = {};               // at most 63 characters
     uint16_t port = 0xFFFF;
-    uint16_t product_id = 0xFFFF;
+    std::atomic<uint16_t> product_id{0xFFFF}; // refreshed by device checks on any thread
     std::atomic<uint8_t> buffer_mode{2}; // TKUSB_BUFFER_MODE_RESPONSE
     std::atomic<uint32_t> io_state{TKUSB_IO_IDLE};
 
@@ -65,13 +67,16 @@ public:
 
 class win32_device : public usb_device {
 public:
-    win32_device() = default;
+    win32_device();
     ~win32_device() override;
 
-    // Releases the handle (pending transfers are cancelled first), the events, the buffers, the
-    // report tables and the device lock. Identity, path, buffer mode and I/O state stay; the
-    // object stays registered. Safe on a closed device and from any thread: a transaction running
-    // on another thread is woken, ends with TKUSB_DEVICE_CLOSED_ERR, and close waits for it.
+    // Detaches the open state and asks the OS to cancel its transfers, waits for a transaction
+    // in progress to leave (it is woken by the cancel and ends with TKUSB_DEVICE_CLOSED_ERR),
+    // then drops the report tables. Identity, path, buffer mode and I/O state stay; the object
+    // stays registered. Safe on a closed device and from any thread. Open and close change the
+    // port's state under the device lock, so a close racing an open on another thread either
+    // closes that open or finds it already closed, and never leaves a port marked open without
+    // its resources.
     int16_t close() override;
     int16_t lock() override;
     int16_t unlock() override;
@@ -79,6 +84,10 @@ public:
 
     // Opens the device at path for transfers and builds everything an open device holds.
     int16_t open(const char *path);
+
+    // A reference to the open state; empty when the port is not open. Taken without the device
+    // lock, it keeps the handle, records and buffers alive until it is dropped.
+    port_ref acquire();
 
     // The stored path, read and replaced under a guard because lookups by path run on other
     // threads than open().
@@ -88,17 +97,16 @@ public:
     uint32_t request_start_ticks = 0;
     uint16_t request_tag = 0;
     std::atomic<uint8_t> is_open{0};
-    hid_handle handle = nullptr;
-    hid_transfer sync_overlapped;  // its event is sync_event
-    hid_transfer async_overlapped; // its event is async_event
-    char *path = nullptr;          // owned; kept across close
+    // Manual-reset events of the synchronous and the asynchronous record. They live as long as
+    // the object, so a thread may keep them in its wait set while the port closes and reopens.
+    const event_handle sync_event;
+    const event_handle async_event;
+    char *path = nullptr; // owned; kept across close
     std::atomic<uint16_t> transfer_length{0};
-    uint8_t *transfer_buffer = nullptr;
-    uint8_t *async_send_buffer = nullptr;
     report_entry response_report;
 
-    // The device lock lives exactly as long as the object. What close() creates and destroys is
-    // only its validity: `device_lock_live` says whether lock() may be entered. A thread that
+    // The device lock lives exactly as long as the object. What open and close create and destroy
+    // is only its validity: `device_lock_live` says whether lock() may be entered. A thread that
     // holds the lock while the device is closed (its own close after a failed transfer, or a
     // close on another thread that waited for it) still releases the same object in unlock(),
     // which then reports TKCMDSET_MUTEX_FAILED_ERR; a thread waiting in lock() wakes on a valid
@@ -110,11 +118,12 @@ public:
 private:
     int16_t open_locked(const char *new_path);
     int16_t replace_path(const char *new_path);
-    void release_resources();
+    void clear_report_tables();
 
-    // Guards `handle` between close() and a cancel from another thread, and `path` between
-    // open() and lookups. Leaf lock: nothing else is taken while it is held.
+    // Guards `open_` (also the half-built state of an open that failed after the handle was
+    // opened) and `path`. Leaf lock: nothing else is taken while it is held.
     std::mutex guard_;
+    open_port *open_ = nullptr; // holds one reference
 };
 
 } // namespace kv4

@@ -1,6 +1,7 @@
 // The Windows HID services against the machine's own HID devices. Which devices there are, and
 // which of them the system lets us open, differs from machine to machine (under Wine: a mouse and
-// a keyboard of its own), so each test works with whatever opens.
+// a keyboard of its own, held by Wine), so each test works with whatever opens; transfers are
+// tried on a named pipe, which the services open and drive like any overlapped file.
 #ifdef _WIN32
 
 #include "platform/hid_services.h"
@@ -10,11 +11,8 @@
 
 #include <windows.h>
 
-extern "C" {
-#include <hidsdi.h>
-}
-
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace kv4 {
@@ -37,7 +35,9 @@ std::vector<std::string> listed_paths()
 
 TEST(Win32Hid, ListedInterfacesArePresentAndNamed)
 {
-    for (const std::string &path : listed_paths()) {
+    const std::vector<std::string> paths = listed_paths();
+    ASSERT_FALSE(paths.empty()) << "every machine we run on has a HID device (Wine has two)";
+    for (const std::string &path : paths) {
         SCOPED_TRACE(path);
         EXPECT_FALSE(path.empty());
         EXPECT_TRUE(os_hid().check_present(path.c_str()));
@@ -77,59 +77,63 @@ TEST(Win32Hid, ProbedDevicesIdentifyThemselvesOrSayWhyTheyCannotBeOpened)
     }
 }
 
-// The first listed device that opens for transfers and has input reports, with their length
-// (report ID included); null when none does.
-kv4::hid_handle open_for_transfers(uint16_t *input_length)
+unsigned cancel_from_thread(void *context)
 {
-    for (const std::string &path : listed_paths()) {
-        kv4::hid_handle handle = os_hid().open(path.c_str(), kv4::hid_access::transfer, nullptr);
-        kv4::hid_preparsed preparsed = handle ? os_hid().get_preparsed(handle) : nullptr;
-        HIDP_CAPS caps{};
-        if (preparsed)
-            HidP_GetCaps(reinterpret_cast<PHIDP_PREPARSED_DATA>(preparsed), &caps);
-        os_hid().free_preparsed(preparsed);
-        *input_length = caps.InputReportByteLength;
-        if (*input_length != 0)
-            return handle;
-        if (handle)
-            os_hid().close(handle);
-    }
-    return nullptr;
-}
-
-unsigned cancel_from_thread(void *handle)
-{
-    os_hid().cancel_io(static_cast<kv4::hid_handle>(handle));
+    auto *pending = static_cast<std::pair<kv4::hid_handle, kv4::hid_transfer *> *>(context);
+    os_hid().cancel_transfer(pending->first, pending->second);
     return 0;
 }
 
-// A read of an idle device stays pending. Its start must clear a stale signal, and a cancel from
-// another thread (as the core's I/O thread does) or a close must end it and signal the event.
-TEST(Win32Hid, TransfersEndOnTheirEventAndRefusalsFailAtOnce)
+// A named pipe's server end, and its client end opened by the services as a device.
+struct pipe_pair {
+    explicit pipe_pair(const char *name)
+        : server(CreateNamedPipeA(name, PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED, PIPE_TYPE_BYTE, 1, 512, 512, 0,
+                                  nullptr)),
+          client(os_hid().open(name, kv4::hid_access::transfer, nullptr))
+    {
+    }
+    ~pipe_pair()
+    {
+        if (client)
+            os_hid().close(client);
+        CloseHandle(server);
+    }
+    HANDLE server;
+    kv4::hid_handle client;
+};
+
+// A read with nothing to read stays pending. Its start must clear a stale signal; a cancel from
+// another thread (as the core's I/O thread makes) or a close must end it and signal its event, and
+// its outcome must be readable after the close. Refusals fail at once and leave their reason.
+TEST(Win32Hid, TransfersEndOnTheirEventAfterACancelOrClose)
 {
-    uint16_t length = 0;
-    kv4::hid_handle handle = open_for_transfers(&length);
-    if (!handle)
-        GTEST_SKIP() << "no HID device with input reports opens for transfers here";
+    pipe_pair first("\\\\.\\pipe\\kv4usbcp-cancel"), second("\\\\.\\pipe\\kv4usbcp-close");
+    ASSERT_TRUE(first.client && second.client);
     kv4::hid_transfer transfer;
     transfer.event = kv4::event_create();
-    const uint8_t too_short[1] = {0};
-    EXPECT_EQ(os_hid().start_write(handle, too_short, 1, &transfer), kv4::hid_io::failed);
+    uint8_t buffer[16] = {};
 
-    std::vector<uint8_t> buffer(length);
     kv4::event_set(transfer.event);
-    ASSERT_EQ(os_hid().start_read(handle, buffer.data(), length, &transfer), kv4::hid_io::pending);
+    ASSERT_EQ(os_hid().start_read(first.client, buffer, sizeof buffer, &transfer), kv4::hid_io::pending);
     EXPECT_FALSE(kv4::event_is_set(transfer.event));
-    EXPECT_EQ(os_hid().outcome(handle, &transfer), kv4::hid_io::pending);
-    kv4::thread_handle canceller = kv4::thread_start(cancel_from_thread, handle);
+    EXPECT_EQ(os_hid().outcome(&transfer), kv4::hid_io::pending);
+    std::pair<kv4::hid_handle, kv4::hid_transfer *> pending{first.client, &transfer};
+    kv4::thread_handle canceller = kv4::thread_start(cancel_from_thread, &pending);
     ASSERT_TRUE(kv4::thread_join(canceller, 5000));
     kv4::thread_release(canceller);
     EXPECT_EQ(kv4::event_wait(transfer.event, 5000), 0);
-    EXPECT_EQ(os_hid().outcome(handle, &transfer), kv4::hid_io::failed);
+    EXPECT_EQ(os_hid().outcome(&transfer), kv4::hid_io::failed);
 
-    ASSERT_EQ(os_hid().start_read(handle, buffer.data(), length, &transfer), kv4::hid_io::pending);
-    os_hid().close(handle);
+    CloseHandle(first.server);
+    first.server = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(os_hid().start_write(first.client, buffer, sizeof buffer, &transfer), kv4::hid_io::failed);
+    EXPECT_NE(os_hid().last_error(first.client), 0u);
+
+    ASSERT_EQ(os_hid().start_read(second.client, buffer, sizeof buffer, &transfer), kv4::hid_io::pending);
+    os_hid().close(second.client);
+    second.client = nullptr;
     EXPECT_EQ(kv4::event_wait(transfer.event, 5000), 0);
+    EXPECT_EQ(os_hid().outcome(&transfer), kv4::hid_io::failed);
     kv4::event_close(transfer.event);
 }
 

@@ -4,6 +4,7 @@
 
 #include "kv4usbcp.h"
 #include "kv4usbcp_sim.h"
+#include "platform/sim/sim_bus.h"
 #include "support/debug_capture.h"
 
 #include <gtest/gtest.h>
@@ -20,12 +21,16 @@ protected:
     void SetUp() override
     {
         kv4sim_reset();
+        reuses_ = kv4::sim::record_reuses();
         ASSERT_EQ(tkcmdsetUSB_init(), 0);
     }
+    // Every test also checks that the library never started a transfer on a record whose
+    // transfer the system still owned (after a cancel, say).
     void TearDown() override
     {
         tkcmdsetUSB_shutdown_all();
         kv4sim_reset();
+        EXPECT_EQ(kv4::sim::record_reuses(), reuses_) << "a transfer record was reused while pending";
     }
 
     // A monitor with the default layout (input and output reports of 20, 60, 120 and 500 bytes,
@@ -92,6 +97,7 @@ protected:
 
 private:
     std::vector<std::vector<kv4sim_value_cap>> layouts_;
+    unsigned reuses_ = 0;
 };
 
 // Report layouts: one value capability per report.

@@ -17,6 +17,7 @@ public:
         return nullptr;
     }
     void close(hid_handle) override {}
+    uint32_t last_error(hid_handle) override { return 0; }
     bool product_string(hid_handle, uint16_t *, std::size_t) override { return false; }
     bool serial_string(hid_handle, uint16_t *, std::size_t) override { return false; }
     bool indexed_string(hid_handle, unsigned, uint16_t *, std::size_t) override { return false; }
@@ -29,7 +30,8 @@ public:
     bool set_feature(hid_handle, const uint8_t *, uint16_t) override { return false; }
     hid_io start_write(hid_handle, const uint8_t *, uint16_t, hid_transfer *) override { return hid_io::failed; }
     hid_io start_read(hid_handle, uint8_t *, uint16_t, hid_transfer *) override { return hid_io::failed; }
-    hid_io outcome(hid_handle, hid_transfer *) override { return hid_io::failed; }
+    hid_io outcome(hid_transfer *) override { return hid_io::completed; }
+    void cancel_transfer(hid_handle, hid_transfer *) override {}
     void cancel_io(hid_handle) override {}
 };
 

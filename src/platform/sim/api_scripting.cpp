@@ -90,6 +90,22 @@ KV4SIM_API int kv4sim_set_responder(kv4sim_monitor *m, kv4sim_responder responde
     });
 }
 
+KV4SIM_API int kv4sim_queue_input(kv4sim_monitor *m, const void *frame, size_t length)
+{
+    if (!frame && length)
+        return KV4SIM_INVALID_PARAMETER;
+    return on_bus(m, [=](monitor &found) {
+        const uint8_t *report;
+        std::size_t report_length;
+        if (!found.attached || !found.input.push(static_cast<const uint8_t *>(frame), length, at_once, &report,
+                                                 &report_length))
+            return KV4SIM_INVALID_PARAMETER;
+        found.log(KV4SIM_WIRE_INPUT, report, report_length);
+        found.advance(at_once); // a read already waiting takes it
+        return 0;
+    });
+}
+
 KV4SIM_API size_t kv4sim_wire_count(const kv4sim_monitor *m)
 {
     std::lock_guard<std::mutex> guard(the_bus().mutex);

@@ -79,6 +79,7 @@ void bus::clear() noexcept
 {
     for (const auto &m : monitors)
         unplug(*m);
+    finish_cancelled(time_point::max());
     monitors.clear();
     attach_count = 0;
     next_socket_ = 1;
@@ -134,6 +135,13 @@ void set_plug_listener(const plug_listener *listener) noexcept
     bus &b = the_bus();
     std::lock_guard<std::mutex> guard(b.mutex);
     b.listener = listener ? *listener : plug_listener{};
+}
+
+unsigned record_reuses() noexcept
+{
+    bus &b = the_bus();
+    std::lock_guard<std::mutex> guard(b.mutex);
+    return b.record_reuses;
 }
 
 bool volume_label(unsigned drive, char *buffer, std::size_t capacity) noexcept

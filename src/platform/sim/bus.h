@@ -43,6 +43,16 @@ class bus {
     std::string labels[26];
     uint32_t volumes_present = 0;
 
+    // ---- Cancellation (lock held) ------------------------------------------------------------
+    // Takes a pending transfer off its handle; it ends as failed a little later, from the timer,
+    // as a cancelled transfer does on Windows.
+    void cancel(handle &h, hid_transfer *transfer) noexcept;
+    // Ends the cancelled transfers that are due; when the next one is due.
+    time_point finish_cancelled(time_point now) noexcept;
+    // Starting a transfer on a record whose transfer is still pending: an error of the host's
+    // that Windows does not report. Counted, and the start is refused.
+    unsigned record_reuses = 0;
+
     // ---- Timed completions -------------------------------------------------------------------
     // Something became due later: runs the timer thread, started on first need (lock held).
     void wake_timer() noexcept;
@@ -59,6 +69,7 @@ class bus {
     };
     void run_timer(unsigned generation) noexcept;
 
+    hid_transfer *cancelled_ = nullptr; // through transfer_state::next
     std::deque<change> changes_;
     std::mutex delivery_; // keeps the listener's calls in order
     unsigned next_socket_ = 1;

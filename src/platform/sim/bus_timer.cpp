@@ -7,6 +7,44 @@
 
 namespace kv4::sim {
 
+namespace {
+// How long a cancelled transfer takes to end.
+constexpr auto cancel_latency = std::chrono::microseconds(500);
+} // namespace
+
+void bus::cancel(handle &h, hid_transfer *transfer) noexcept
+{
+    if (!h.remove(transfer))
+        return;
+    transfer_state &state = state_of(transfer);
+    // The frame of a cancelled write counts as lost on the way: no answer to it arrives.
+    if (!state.read && h.owner)
+        h.owner->input.drop_unarrived(clock::now());
+    state.due = clock::now() + cancel_latency;
+    state.next = cancelled_;
+    cancelled_ = transfer;
+    wake_timer();
+}
+
+time_point bus::finish_cancelled(time_point now) noexcept
+{
+    time_point next = time_point::max();
+    for (hid_transfer **link = &cancelled_; *link;) {
+        hid_transfer *transfer = *link;
+        transfer_state &state = state_of(transfer);
+        if (state.due <= now) {
+            *link = state.next;
+            state.next = nullptr;
+            state.outcome = hid_io::failed;
+            event_set(transfer->event);
+        } else {
+            next = std::min(next, state.due);
+            link = &state.next;
+        }
+    }
+    return next;
+}
+
 void bus::wake_timer() noexcept
 {
     if (!timer_.joinable()) {
@@ -37,7 +75,7 @@ void bus::run_timer(unsigned generation) noexcept
     std::unique_lock<std::mutex> lock(mutex);
     while (generation == timer_generation_) {
         const time_point now = clock::now();
-        time_point next = time_point::max();
+        time_point next = finish_cancelled(now);
         for (const auto &m : monitors)
             next = std::min(next, m->advance(now));
         if (next == time_point::max())

@@ -34,6 +34,7 @@ struct handle {
     monitor *owner = nullptr; // null once the monitor has left the bus: the handle is dead
     hid_access access = hid_access::probe;
     hid_transfer *pending = nullptr;
+    uint32_t last_error = 0; // as the system would report it
 
     void add(hid_transfer *transfer) noexcept;
     // Takes the transfer out of the pending list; false when it was not in it.

@@ -107,12 +107,21 @@ void services::close(hid_handle hh)
     if (!h)
         return;
     {
+        // As on Windows, closing only cancels: the transfers end a little later, after the
+        // handle is gone.
         std::lock_guard<std::mutex> guard(the_bus().mutex);
-        h->fail_all();
+        while (h->pending)
+            the_bus().cancel(*h, h->pending);
         if (h->owner)
             h->owner->holder = nullptr;
     }
     delete h;
+}
+
+uint32_t services::last_error(hid_handle h)
+{
+    std::lock_guard<std::mutex> guard(the_bus().mutex);
+    return h ? sim::as_sim(h)->last_error : 0;
 }
 
 bool services::product_string(hid_handle h, uint16_t *buffer, std::size_t capacity)
@@ -161,8 +170,11 @@ bool services::get_caps(hid_preparsed p, hid_caps *caps)
         return false;
     *caps = hid_caps{};
     uint16_t *counts[] = {&caps->input_value_caps, &caps->output_value_caps, &caps->feature_value_caps};
-    for (const kv4sim_value_cap &cap : as_sim(p)->caps)
+    uint16_t *lengths[] = {&caps->input_report_bytes, &caps->output_report_bytes, &caps->feature_report_bytes};
+    for (const kv4sim_value_cap &cap : as_sim(p)->caps) {
         ++*counts[cap.type];
+        *lengths[cap.type] = static_cast<uint16_t>(report_bytes(as_sim(p)->caps, cap.type));
+    }
     return true;
 }
 

@@ -6,8 +6,18 @@
 
 namespace kv4::sim {
 
+std::size_t report_bytes(const std::vector<kv4sim_value_cap> &caps, uint8_t type) noexcept
+{
+    std::size_t largest = 0;
+    for (const kv4sim_value_cap &cap : caps)
+        if (cap.type == type)
+            largest = std::max<std::size_t>(largest, cap.report_count + 1u);
+    return largest;
+}
+
 monitor::monitor(identity identity_)
-    : id(std::move(identity_)), input(id.caps), answer_(std::max(input.largest(), device::min_capacity))
+    : id(std::move(identity_)), output_bytes(report_bytes(id.caps, KV4SIM_OUTPUT)),
+      input_bytes(report_bytes(id.caps, KV4SIM_INPUT)), input(id.caps), answer_(std::max(input.largest(), device::min_capacity))
 {
 }
 

@@ -22,6 +22,10 @@ struct identity {
     std::vector<kv4sim_value_cap> caps;
 };
 
+// The byte length of the largest report of a type (KV4SIM_INPUT, ...) with its report ID, as the
+// HID parser reports it; 0 when the layout has none.
+std::size_t report_bytes(const std::vector<kv4sim_value_cap> &caps, uint8_t type) noexcept;
+
 // False for a description that no monitor can have; a null description is good.
 bool valid_description(const kv4sim_monitor_desc *desc) noexcept;
 // The identity of a valid description, with defaults for what it leaves out; number is the attach
@@ -38,6 +42,8 @@ class monitor : public std::enable_shared_from_this<monitor> {
     explicit monitor(identity identity_);
 
     const identity id;
+    // Windows refuses longer writes and shorter reads.
+    const std::size_t output_bytes, input_bytes;
 
     // ---- Bus state, guarded by the bus lock --------------------------------------------------
     std::list<std::string> paths; // every path it had, the current one last; handed-out texts stay

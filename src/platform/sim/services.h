@@ -11,6 +11,7 @@ class services final : public hid_services {
     bool check_present(const char *path) override;
     hid_handle open(const char *path, hid_access access, uint32_t *last_error) override;
     void close(hid_handle handle) override;
+    uint32_t last_error(hid_handle handle) override;
 
     bool product_string(hid_handle handle, uint16_t *buffer, std::size_t capacity) override;
     bool serial_string(hid_handle handle, uint16_t *buffer, std::size_t capacity) override;
@@ -26,7 +27,8 @@ class services final : public hid_services {
     bool set_feature(hid_handle handle, const uint8_t *buffer, uint16_t length) override;
     hid_io start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer) override;
     hid_io start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer) override;
-    hid_io outcome(hid_handle handle, hid_transfer *transfer) override;
+    hid_io outcome(hid_transfer *transfer) override;
+    void cancel_transfer(hid_handle handle, hid_transfer *transfer) override;
     void cancel_io(hid_handle handle) override;
 };
 

@@ -23,4 +23,8 @@ void set_plug_listener(const plug_listener *listener) noexcept;
 // present there or the label does not fit.
 bool volume_label(unsigned drive, char *buffer, std::size_t capacity) noexcept;
 
+// How often a transfer was started on a record whose transfer was still pending, since the
+// process began. Tests expect it not to move.
+unsigned record_reuses() noexcept;
+
 } // namespace kv4::sim

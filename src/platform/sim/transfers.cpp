@@ -10,15 +10,37 @@ namespace kv4::sim {
 
 namespace {
 
-hid_io refuse(hid_transfer *t)
+constexpr uint32_t error_gen_failure = 31;          // the device refused
+constexpr uint32_t error_invalid_user_buffer = 1784; // the length does not suit the reports
+constexpr uint32_t error_not_connected = 1167;       // the device has left
+
+hid_io refuse(handle &h, hid_transfer *t, uint32_t error)
 {
+    h.last_error = error;
     state_of(t).outcome = hid_io::failed;
     return hid_io::failed;
 }
 
-bool can_transfer(const handle &h, uint16_t length)
+// Why a transfer cannot start, as the system would say it; 0 when it can.
+uint32_t transfer_error(const handle &h, uint16_t length, bool read)
 {
-    return h.owner && h.access == hid_access::transfer && length > 0;
+    if (!h.owner)
+        return error_not_connected;
+    if (h.access != hid_access::transfer)
+        return error_gen_failure;
+    if (read ? length < h.owner->input_bytes || length == 0 : length > h.owner->output_bytes || length == 0)
+        return error_invalid_user_buffer;
+    return h.owner->fault(read ? KV4SIM_FAULT_REFUSE_READ : KV4SIM_FAULT_REFUSE_WRITE) ? error_gen_failure : 0;
+}
+
+// A record whose transfer is still pending belongs to the system: starting another transfer on
+// it is an error of the caller's. It is counted, and the record is left alone.
+bool reused_while_pending(hid_transfer *t)
+{
+    if (state_of(t).outcome != hid_io::pending)
+        return false;
+    ++the_bus().record_reuses;
+    return true;
 }
 
 // The frame is what the output report named in byte 0 carries after its ID.
@@ -76,17 +98,18 @@ hid_io complete_write(monitor &m, handle &h, hid_transfer *t, const uint8_t *buf
 
 hid_io services::start_write(hid_handle hh, const uint8_t *buffer, uint16_t length, hid_transfer *t)
 {
-    event_reset(t->event);
     handle &h = *sim::as_sim(hh);
     bus &b = the_bus();
     std::shared_ptr<monitor> m;
     bool answers;
     {
         std::unique_lock<std::mutex> lock(b.mutex);
-        h.remove(t); // a record reused while its last transfer was still under way
+        if (reused_while_pending(t))
+            return hid_io::failed;
+        event_reset(t->event);
         start_state(t);
-        if (!can_transfer(h, length) || h.owner->fault(KV4SIM_FAULT_REFUSE_WRITE))
-            return refuse(t);
+        if (const uint32_t error = transfer_error(h, length, false))
+            return refuse(h, t, error);
         if (h.owner->fault(KV4SIM_FAULT_UNPLUG_ON_WRITE))
             return unplug_mid_write(lock, h, t, buffer, length);
         m = h.owner->shared_from_this();
@@ -97,19 +120,20 @@ hid_io services::start_write(hid_handle hh, const uint8_t *buffer, uint16_t leng
     const std::size_t answer_length = answers ? m->respond(buffer + 1, frame_length(m->id.caps, buffer[0], length)) : 0;
     std::lock_guard<std::mutex> guard(b.mutex);
     if (h.owner != m.get()) // it left the bus meanwhile
-        return refuse(t);
+        return refuse(h, t, error_not_connected);
     return complete_write(*m, h, t, buffer, length, answer_length);
 }
 
 hid_io services::start_read(hid_handle hh, uint8_t *buffer, uint16_t length, hid_transfer *t)
 {
-    event_reset(t->event);
     handle &h = *sim::as_sim(hh);
     std::lock_guard<std::mutex> guard(the_bus().mutex);
-    h.remove(t);
+    if (reused_while_pending(t))
+        return hid_io::failed;
+    event_reset(t->event);
     transfer_state &state = start_state(t);
-    if (!can_transfer(h, length) || h.owner->fault(KV4SIM_FAULT_REFUSE_READ))
-        return refuse(t);
+    if (const uint32_t error = transfer_error(h, length, true))
+        return refuse(h, t, error);
     if (h.owner->input.pop_arrived(clock::now(), buffer, length)) {
         event_set(t->event);
         return hid_io::completed;
@@ -121,23 +145,24 @@ hid_io services::start_read(hid_handle hh, uint8_t *buffer, uint16_t length, hid
     return hid_io::pending;
 }
 
-hid_io services::outcome(hid_handle, hid_transfer *t)
+hid_io services::outcome(hid_transfer *t)
 {
     std::lock_guard<std::mutex> guard(the_bus().mutex);
     return state_of(t).outcome;
+}
+
+void services::cancel_transfer(hid_handle hh, hid_transfer *t)
+{
+    std::lock_guard<std::mutex> guard(the_bus().mutex);
+    the_bus().cancel(*sim::as_sim(hh), t);
 }
 
 void services::cancel_io(hid_handle hh)
 {
     handle &h = *sim::as_sim(hh);
     std::lock_guard<std::mutex> guard(the_bus().mutex);
-    bool writing = false;
-    for (hid_transfer *t = h.pending; t; t = state_of(t).next)
-        writing |= !state_of(t).read;
-    // The frame of a cancelled write counts as lost on the way: no answer to it arrives.
-    if (writing && h.owner)
-        h.owner->input.drop_unarrived(clock::now());
-    h.fail_all();
+    while (h.pending)
+        the_bus().cancel(h, h.pending);
 }
 
 bool services::flush_input(hid_handle hh)

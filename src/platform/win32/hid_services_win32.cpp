@@ -12,6 +12,7 @@ extern "C" {
 #include <hidsdi.h>
 }
 
+#include <atomic>
 #include <cstddef>
 #include <limits>
 #include <memory>
@@ -23,12 +24,22 @@ namespace {
 
 // ---- Conversions between the seam's opaque types and the system's ------------------------------
 
-// A device handle is never null, so null can stand for the invalid handle value.
-HANDLE os_handle(hid_handle handle) { return handle ? reinterpret_cast<HANDLE>(handle) : INVALID_HANDLE_VALUE; }
-hid_handle seam_handle(HANDLE handle)
-{
-    return handle == INVALID_HANDLE_VALUE ? nullptr : reinterpret_cast<hid_handle>(handle);
-}
+// What a hid_handle points at: the file and the last error the system reported on it.
+struct os_device {
+    HANDLE file;
+    std::atomic<DWORD> last_error{0};
+
+    // The result of a call on the file; a failure's error is kept for diagnostics.
+    template <typename Result> Result noted(Result result)
+    {
+        if (!result)
+            last_error.store(GetLastError());
+        return result;
+    }
+};
+
+os_device &os(hid_handle handle) { return *reinterpret_cast<os_device *>(handle); }
+HANDLE os_handle(hid_handle handle) { return os(handle).file; }
 
 PHIDP_PREPARSED_DATA os_preparsed(hid_preparsed preparsed) { return reinterpret_cast<PHIDP_PREPARSED_DATA>(preparsed); }
 
@@ -63,26 +74,28 @@ OVERLAPPED *prepare(hid_transfer *transfer)
     return record;
 }
 
-hid_io started(BOOL done)
+hid_io started(os_device &device, BOOL done)
 {
     if (done)
         return hid_io::completed;
-    return GetLastError() == ERROR_IO_PENDING ? hid_io::pending : hid_io::failed;
+    const DWORD error = GetLastError();
+    if (error == ERROR_IO_PENDING)
+        return hid_io::pending;
+    device.last_error.store(error);
+    return hid_io::failed;
 }
 
-hid_io result_of(HANDLE handle, OVERLAPPED *record)
+// The status the kernel writes into the record when the transfer completes. Reading it needs no
+// handle, so the outcome can be asked after the file was closed, while a cancelled transfer ends.
+constexpr ULONG_PTR status_pending = 0x103; // STATUS_PENDING
+
+hid_io result_of(const OVERLAPPED *record)
 {
-    DWORD transferred = 0;
-    if (GetOverlappedResult(handle, record, &transferred, FALSE))
-        return hid_io::completed;
-    DWORD error = GetLastError();
-    return error == ERROR_IO_INCOMPLETE || error == ERROR_IO_PENDING ? hid_io::pending : hid_io::failed;
+    const auto status = static_cast<LONG>(record->Internal);
+    if (record->Internal == status_pending)
+        return hid_io::pending;
+    return status >= 0 ? hid_io::completed : hid_io::failed; // NT_SUCCESS
 }
-
-// CancelIoEx, not CancelIo: CancelIo only reaches transfers started by the calling thread, while
-// the core cancels from whichever thread notices a time-out or closes the port. Nothing pending
-// (ERROR_NOT_FOUND) is not a failure.
-void cancel_all(HANDLE handle) { CancelIoEx(handle, nullptr); }
 
 // ---- Interface sets -----------------------------------------------------------------------------
 
@@ -218,40 +231,53 @@ public:
         bool probe = access == hid_access::probe;
         DWORD rights = probe ? GENERIC_READ : GENERIC_READ | GENERIC_WRITE;
         DWORD flags = probe ? FILE_ATTRIBUTE_NORMAL : FILE_FLAG_OVERLAPPED;
-        HANDLE handle = CreateFileA(path, rights, 0, nullptr, OPEN_EXISTING, flags, nullptr);
-        if (handle == INVALID_HANDLE_VALUE && last_error)
-            *last_error = GetLastError();
-        return seam_handle(handle);
+        HANDLE file = CreateFileA(path, rights, 0, nullptr, OPEN_EXISTING, flags, nullptr);
+        if (file == INVALID_HANDLE_VALUE) {
+            if (last_error)
+                *last_error = GetLastError();
+            return nullptr;
+        }
+        auto *device = new (std::nothrow) os_device{file};
+        if (!device) {
+            CloseHandle(file);
+            if (last_error)
+                *last_error = ERROR_NOT_ENOUGH_MEMORY;
+        }
+        return reinterpret_cast<hid_handle>(device);
     }
 
-    // Closing cancels only when the last reference to the file goes; cancelling first ends the
-    // pending transfers, and signals their events, whoever else still refers to it.
+    // Closing cancels only when the last reference to the file goes; cancelling first asks to end
+    // the pending transfers whoever else still refers to it. Their records stay the kernel's
+    // until they have ended; the core waits for that.
     void close(hid_handle handle) override
     {
-        cancel_all(os_handle(handle));
+        CancelIoEx(os_handle(handle), nullptr);
         CloseHandle(os_handle(handle));
+        delete &os(handle);
     }
+
+    uint32_t last_error(hid_handle handle) override { return os(handle).last_error.load(); }
 
     bool product_string(hid_handle handle, uint16_t *buffer, std::size_t capacity) override
     {
-        return HidD_GetProductString(os_handle(handle), buffer, byte_count(capacity));
+        return os(handle).noted(HidD_GetProductString(os_handle(handle), buffer, byte_count(capacity)));
     }
 
     bool serial_string(hid_handle handle, uint16_t *buffer, std::size_t capacity) override
     {
-        return HidD_GetSerialNumberString(os_handle(handle), buffer, byte_count(capacity));
+        return os(handle).noted(HidD_GetSerialNumberString(os_handle(handle), buffer, byte_count(capacity)));
     }
 
     bool indexed_string(hid_handle handle, unsigned index, uint16_t *buffer, std::size_t capacity) override
     {
-        return HidD_GetIndexedString(os_handle(handle), index, buffer, byte_count(capacity));
+        return os(handle).noted(HidD_GetIndexedString(os_handle(handle), index, buffer, byte_count(capacity)));
     }
 
     bool product_id(hid_handle handle, uint16_t *product_id) override
     {
         HIDD_ATTRIBUTES attributes{};
         attributes.Size = sizeof attributes;
-        if (!HidD_GetAttributes(os_handle(handle), &attributes))
+        if (!os(handle).noted(HidD_GetAttributes(os_handle(handle), &attributes)))
             return false;
         *product_id = attributes.ProductID;
         return true;
@@ -260,7 +286,7 @@ public:
     hid_preparsed get_preparsed(hid_handle handle) override
     {
         PHIDP_PREPARSED_DATA preparsed = nullptr;
-        if (!HidD_GetPreparsedData(os_handle(handle), &preparsed))
+        if (!os(handle).noted(HidD_GetPreparsedData(os_handle(handle), &preparsed)))
             return nullptr;
         return reinterpret_cast<hid_preparsed>(preparsed);
     }
@@ -270,6 +296,9 @@ public:
         HIDP_CAPS os_caps{};
         if (HidP_GetCaps(os_preparsed(preparsed), &os_caps) != HIDP_STATUS_SUCCESS)
             return false;
+        caps->input_report_bytes = os_caps.InputReportByteLength;
+        caps->output_report_bytes = os_caps.OutputReportByteLength;
+        caps->feature_report_bytes = os_caps.FeatureReportByteLength;
         caps->input_value_caps = os_caps.NumberInputValueCaps;
         caps->output_value_caps = os_caps.NumberOutputValueCaps;
         caps->feature_value_caps = os_caps.NumberFeatureValueCaps;
@@ -293,30 +322,35 @@ public:
 
     void free_preparsed(hid_preparsed preparsed) override { HidD_FreePreparsedData(os_preparsed(preparsed)); }
 
-    bool flush_input(hid_handle handle) override { return HidD_FlushQueue(os_handle(handle)); }
+    bool flush_input(hid_handle handle) override { return os(handle).noted(HidD_FlushQueue(os_handle(handle))); }
 
     bool set_feature(hid_handle handle, const uint8_t *buffer, uint16_t length) override
     {
         // The driver only reads the report; the parameter is merely declared writable.
-        return HidD_SetFeature(os_handle(handle), const_cast<uint8_t *>(buffer), length);
+        return os(handle).noted(HidD_SetFeature(os_handle(handle), const_cast<uint8_t *>(buffer), length));
     }
 
     hid_io start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer) override
     {
-        return started(WriteFile(os_handle(handle), buffer, length, nullptr, prepare(transfer)));
+        return started(os(handle), WriteFile(os_handle(handle), buffer, length, nullptr, prepare(transfer)));
     }
 
     hid_io start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer) override
     {
-        return started(ReadFile(os_handle(handle), buffer, length, nullptr, prepare(transfer)));
+        return started(os(handle), ReadFile(os_handle(handle), buffer, length, nullptr, prepare(transfer)));
     }
 
-    hid_io outcome(hid_handle handle, hid_transfer *transfer) override
+    hid_io outcome(hid_transfer *transfer) override { return result_of(overlapped(transfer)); }
+
+    // CancelIoEx, not CancelIo: CancelIo only reaches transfers started by the calling thread,
+    // while the core cancels from whichever thread notices a time-out or closes the port. Nothing
+    // pending (ERROR_NOT_FOUND) is not a failure.
+    void cancel_transfer(hid_handle handle, hid_transfer *transfer) override
     {
-        return result_of(os_handle(handle), overlapped(transfer));
+        CancelIoEx(os_handle(handle), overlapped(transfer));
     }
 
-    void cancel_io(hid_handle handle) override { cancel_all(os_handle(handle)); }
+    void cancel_io(hid_handle handle) override { CancelIoEx(os_handle(handle), nullptr); }
 };
 
 } // namespace
