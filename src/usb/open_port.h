@@ -17,7 +17,7 @@
 namespace kv4 {
 
 class open_port {
-public:
+  public:
     // A state holding handle and one reference, the device's; null without memory. The records
     // signal the device's events, which outlive every open of the device.
     static open_port *create(hid_handle handle, event_handle sync_event, event_handle async_event) noexcept;
@@ -40,7 +40,7 @@ public:
     // it itself.
     std::atomic<bool> closed{false};
 
-private:
+  private:
     open_port(hid_handle handle, event_handle sync_event, event_handle async_event) noexcept;
     ~open_port();
     bool settled() noexcept;
@@ -52,7 +52,7 @@ private:
 
 // A counted reference to an open state; empty when the port was not open.
 class port_ref {
-public:
+  public:
     port_ref() = default;
     explicit port_ref(open_port *port) noexcept : port_(port) {}
     port_ref(port_ref &&other) noexcept : port_(other.port_) { other.port_ = nullptr; }
@@ -66,7 +66,7 @@ public:
     open_port *operator->() const noexcept { return port_; }
     open_port &operator*() const noexcept { return *port_; }
 
-private:
+  private:
     open_port *port_ = nullptr;
 };
 

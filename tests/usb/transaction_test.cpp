@@ -1,6 +1,7 @@
 // The synchronous transaction on the wire: report choice, response limits, time-outs, failures
 // that close the port, and closes from other threads.
 #include "api/port_operations.h"
+#include "usb/feature.h"
 #include "support/sim_fixture.h"
 #include "usb/registry.h"
 
@@ -154,8 +155,25 @@ TEST_F(Transaction, APortBusyWithAnAsynchronousExchangeSendsNothing)
     device->io_state = kv4::TKUSB_IO_WRITING;
     uint16_t length = 10;
     EXPECT_EQ(run({0x77}, &length), TKUSB_ASYNC_INPROGRESS_ERR);
+    // Feature reports and string queries share the transfer buffer and must not run beside an
+    // overlapped transfer either.
+    EXPECT_EQ(tkcmdsetUSB_set_feature(0, 0x1234, 0), TKUSB_ASYNC_INPROGRESS_ERR);
+    char text[32];
+    EXPECT_EQ(kv4::fetch_device_string(device, 4, text, sizeof text), TKUSB_ASYNC_INPROGRESS_ERR);
     EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
     device->io_state = kv4::TKUSB_IO_IDLE;
+    EXPECT_EQ(kv4::fetch_device_string(device, 4, text, sizeof text), 0);
+    EXPECT_STREQ(text, "SIM-FW 1.00");
+}
+
+TEST_F(Transaction, InputQueuedBeforeACommandIsNotTakenForItsAnswer)
+{
+    const uint8_t stale[] = {1, 0xAB, 0xCD};
+    ASSERT_EQ(kv4sim_queue_input(monitor, stale, sizeof stale), 0);
+    script.answer = {1, 0x55};
+    uint16_t length = 2;
+    EXPECT_EQ(run({0x77}, &length), 0);
+    EXPECT_EQ(response[1], 0x55);
 }
 
 TEST_F(Transaction, CommandsLongerThanATransferAreRefusedBeforeAnyCopy)
@@ -186,23 +204,51 @@ TEST_F(Transaction, AHostHoldingTheLibraryLockCanStillRunCommands)
     ASSERT_EQ(tkcmdsetUSB_unlock(), 0);
 }
 
+// A half-minute transaction on another thread; ended() waits for its result a bounded time.
+struct waiting_command {
+    waiting_command()
+        : host([this] {
+              uint16_t length = 10;
+              uint8_t buffer[16];
+              const uint8_t command[1] = {0x77};
+              result = tkcmdsetUSB_do_command(0, command, 1, buffer, &length, 30000);
+          })
+    {
+    }
+    ~waiting_command() { host.join(); }
+    bool ended()
+    {
+        for (int i = 0; i < 10000 && result.load() == 1; ++i)
+            kv4::sleep_ms(1);
+        return result.load() != 1;
+    }
+    std::atomic<int> result{1};
+    std::thread host;
+};
+
 TEST_F(Transaction, AShutdownOnAnotherThreadEndsAWaitingTransaction)
 {
     kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 1);
-    std::atomic<int> result{1};
-    std::thread host([&] {
-        uint16_t length = 10;
-        uint8_t buffer[16];
-        const uint8_t command[1] = {0x77};
-        result = tkcmdsetUSB_do_command(0, command, 1, buffer, &length, 60000);
-    });
-    // Wait until the command is on the wire, then close the port under the transaction.
-    for (int i = 0; i < 10000 && kv4sim_wire_count(monitor) == 0; ++i)
-        kv4::sleep_ms(1);
-    ASSERT_EQ(kv4sim_wire_count(monitor), 1u);
-    EXPECT_EQ(tkcmdsetUSB_shutdown(0), 0);
-    host.join();
-    EXPECT_EQ(result.load(), TKUSB_DEVICE_CLOSED_ERR);
+    {
+        waiting_command command;
+        // Wait until the command is on the wire, then close the port under the transaction.
+        for (int i = 0; i < 10000 && kv4sim_wire_count(monitor) == 0; ++i)
+            kv4::sleep_ms(1);
+        ASSERT_EQ(kv4sim_wire_count(monitor), 1u);
+        std::thread closer([] { EXPECT_EQ(tkcmdsetUSB_shutdown(0), 0); });
+        EXPECT_TRUE(command.ended()) << "the close did not wake the transaction";
+        closer.join();
+        EXPECT_EQ(command.result.load(), TKUSB_DEVICE_CLOSED_ERR);
+    }
+    // Closed between the write and the read: the read must not wait out its time-out.
+    kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 0);
+    ASSERT_EQ(tkcmdsetUSB_reset_port(0), 0);
+    kv4sim_set_responder(
+        monitor, [](void *, const uint8_t *, size_t, uint8_t *, size_t) { return size_t{tkcmdsetUSB_shutdown(0) != 0}; },
+        nullptr);
+    waiting_command command;
+    ASSERT_TRUE(command.ended()) << "a close during the write left the read waiting";
+    EXPECT_EQ(command.result.load(), TKUSB_DEVICE_CLOSED_ERR);
 }
 
 } // namespace
