@@ -243,9 +243,14 @@ TEST_F(Transaction, AShutdownOnAnotherThreadEndsAWaitingTransaction)
     // Closed between the write and the read: the read must not wait out its time-out.
     kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 0);
     ASSERT_EQ(tkcmdsetUSB_reset_port(0), 0);
+    // The device is closed directly: a responder runs inside the transaction, under the device
+    // lock, where the port lookup of tkcmdsetUSB_shutdown would take the locks in reverse order.
     kv4sim_set_responder(
-        monitor, [](void *, const uint8_t *, size_t, uint8_t *, size_t) { return size_t{tkcmdsetUSB_shutdown(0) != 0}; },
-        nullptr);
+        monitor,
+        [](void *device, const uint8_t *, size_t, uint8_t *, size_t) {
+            return size_t{static_cast<kv4::win32_device *>(device)->close() != 0};
+        },
+        kv4::tkusb_platform_get_device(0));
     waiting_command command;
     ASSERT_TRUE(command.ended()) << "a close during the write left the read waiting";
     EXPECT_EQ(command.result.load(), TKUSB_DEVICE_CLOSED_ERR);
