@@ -82,31 +82,38 @@ enum class hid_io {
 struct hid_preparsed_object;
 using hid_preparsed = hid_preparsed_object *;
 
-// Each operation says whether it blocks; none waits for a lock of the core's.
+// Each operation says who calls it (host threads, the notification thread, the I/O thread), which
+// of the core's locks may be held then (the platform lock never is), and whether it blocks.
 class hid_services {
 public:
     virtual ~hid_services() = default;
 
     // Calls visit(path, context) for every HID interface present, in the system's order. False
-    // when the set of present interfaces cannot be obtained. Blocks on the system's device query.
+    // when the set of present interfaces cannot be obtained.
+    // Discovery on a host thread, arrivals on the notification thread; no lock; blocks on the
+    // system's device query.
     virtual bool list_paths(void (*visit)(const char *path, void *context), void *context) = 0;
     // The device check: the interface named by path is present and its device description can be
-    // read. Blocks on the system's device query.
+    // read. Same callers and locks as list_paths; blocks on the system's device query.
     virtual bool check_present(const char *path) = 0;
 
     // Opens the device at path without sharing. On failure returns null and stores the last
-    // error (error_sharing_violation while another handle holds the device). Does not block on
-    // the device.
+    // error (error_sharing_violation while another handle holds the device).
+    // Host threads and the notification thread; for probing no lock, for transfers the device
+    // lock; does not wait for the device.
     virtual hid_handle open(const char *path, hid_access access, uint32_t *last_error) = 0;
-    // Asks to cancel every pending transfer on the handle and releases the handle. Returns at once;
-    // the records of cancelled transfers stay the backend's until their outcome is not pending.
+    // Asks to cancel every pending transfer on the handle and releases the handle. The records of
+    // cancelled transfers stay the backend's until their outcome is not pending.
+    // Whichever thread drops the last reference to the open port, perhaps under its device lock;
+    // does not block.
     virtual void close(hid_handle handle) = 0;
     // The last error the system reported for an operation on the handle (0 when none did), for
-    // diagnostics.
+    // diagnostics. Any thread, any lock; does not block.
     virtual uint32_t last_error(hid_handle handle) = 0;
 
-    // Strings into buffer (capacity in bytes); false when the device refuses. Synchronous: they
-    // block until the device answered.
+    // Strings into buffer (capacity in bytes); false when the device refuses. The product ID.
+    // Identification on host threads and the notification thread with no lock; indexed strings on
+    // host threads under the device lock with the port claimed. Block until the device answered.
     virtual bool product_string(hid_handle handle, uint16_t *buffer, std::size_t capacity) = 0;
     virtual bool serial_string(hid_handle handle, uint16_t *buffer, std::size_t capacity) = 0;
     virtual bool indexed_string(hid_handle handle, unsigned index, uint16_t *buffer, std::size_t capacity) = 0;
@@ -114,31 +121,34 @@ public:
 
     // Capabilities: fetch the parsed report descriptor, read its lengths and counts and its value
     // capabilities, free it. value_caps fills at most *count entries and stores the number
-    // delivered in *count; false when the parser does not deliver them. Synchronous.
+    // delivered in *count; false when the parser does not deliver them.
+    // Opening, under the device lock; synchronous, but the system answers from what it holds.
     virtual hid_preparsed get_preparsed(hid_handle handle) = 0;
     virtual bool get_caps(hid_preparsed preparsed, hid_caps *caps) = 0;
     virtual bool get_value_caps(hid_preparsed preparsed, hid_report_type type, hid_value_cap *caps,
                                 uint16_t *count) = 0;
     virtual void free_preparsed(hid_preparsed preparsed) = 0;
 
-    // Discards the input reports queued for the handle. Synchronous.
+    // Discards the input reports queued for the handle. Host threads (later the I/O thread too)
+    // with the port claimed; synchronous, short.
     virtual bool flush_input(hid_handle handle) = 0;
-    // Sends a feature report (report ID in byte 0) and blocks until the driver is done; false on
-    // failure.
+    // Sends a feature report (report ID in byte 0); false on failure. Host threads, under the
+    // device lock with the port claimed; blocks until the driver is done.
     virtual bool set_feature(hid_handle handle, const uint8_t *buffer, uint16_t length) = 0;
 
     // Starts writing or reading one report of length bytes with the record, whose last transfer
-    // must have completed. Does not block.
+    // must have ended. A transaction's host thread under the device lock, or the I/O thread with
+    // no lock; the port is claimed either way. Does not block.
     virtual hid_io start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer) = 0;
     virtual hid_io start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer) = 0;
-    // The outcome of the record's last transfer, without waiting. Needs no handle, so it may be
-    // asked after the handle was closed.
+    // The outcome of the record's last transfer. Needs no handle, so it may be asked after the
+    // handle was closed, while a cancelled transfer ends. Any thread, any lock; does not block.
     virtual hid_io outcome(hid_transfer *transfer) = 0;
-    // Asks to cancel the record's transfer if it is pending; its completion follows later. Does
-    // not block.
+    // Asks to cancel the record's transfer if it is pending; it ends later. A transaction's host
+    // thread under the device lock, or the I/O thread; does not block.
     virtual void cancel_transfer(hid_handle handle, hid_transfer *transfer) = 0;
-    // Asks to cancel every pending transfer on the handle, whichever thread started it. Does not
-    // block.
+    // Asks to cancel every pending transfer on the handle, whichever thread started it. Closing a
+    // port, on any thread, before it takes the device lock; does not block.
     virtual void cancel_io(hid_handle handle) = 0;
 };
 

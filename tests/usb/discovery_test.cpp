@@ -140,6 +140,18 @@ TEST_F(Discovery, AMonitorThatCannotBeDescribedStaysRegisteredButClosed)
     kv4sim_set_fault(broken, KV4SIM_FAULT_REFUSE_PREPARSED, 0);
     EXPECT_EQ(tkcmdsetUSB_reset_port(0), 0);
     EXPECT_EQ(find(), Ports{0});
+    // Each open after a failed one first releases the handle the failure kept.
+    EXPECT_EQ(debug.count("------>USB DLL:**Closed Device Due to Invalid Handle**"), 2u);
+}
+
+TEST_F(Discovery, ALayoutWhoseTransfersTheSystemWouldRefuseIsDiagnosedAtOpen)
+{
+    attach_layout(kv4test::layout({20}, {20}, {40})); // transfers of 41 bytes, output reports of 21
+    ASSERT_EQ(find(), Ports{0});
+    EXPECT_EQ(debug.count("-->USB DLL: transfer length 41, but output reports are 21 bytes and input reports 21"), 1u);
+    uint8_t command[1] = {12}, response[10];
+    uint16_t length = sizeof response;
+    EXPECT_EQ(tkcmdsetUSB_do_command(0, command, 1, response, &length, 1000), TKUSB_WRITE_FAILED_ERR);
 }
 
 TEST_F(Discovery, ValueCapabilitiesThatAreRefusedLeaveEmptyTables)
