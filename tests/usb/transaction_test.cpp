@@ -121,6 +121,28 @@ TEST_F(Transaction, TimeOutsCancelButLeaveThePortUsable)
     EXPECT_EQ(debug.count_starting_with("------>USB DLL:**Closed Device"), 0u); // the port stayed open
 }
 
+// A cancelled transfer that does not end leaves its record and buffer to the system: the port is
+// closed and its memory parked, to be freed once the transfer has ended (ASan sees to that).
+TEST_F(Transaction, ACancelThatDoesNotEndClosesThePortAndParksItsBuffers)
+{
+    kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 1);
+    kv4sim_set_fault(monitor, KV4SIM_FAULT_CANCEL_STUCK, 1);
+    uint16_t length = 10;
+    EXPECT_EQ(run({0x77}, &length, 30), TKUSB_READ_TIMEOUT_ERR);
+    EXPECT_EQ(debug.count("------>USB DLL:**Closed Device Due to Cancel Timeout**"), 1u);
+    EXPECT_EQ(debug.count_starting_with("-->USB DLL: a cancelled transfer has not ended"), 1u);
+    EXPECT_EQ(run({0x77}, &length), TKUSB_DEVICE_CLOSED_ERR);
+    // The handle was released all the same, and the stale end that comes later is not taken for
+    // the next transfer's.
+    ASSERT_EQ(tkcmdsetUSB_reset_port(0), 0);
+    kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 0);
+    kv4sim_set_fault(monitor, KV4SIM_FAULT_CANCEL_STUCK, 0);
+    kv4sim_set_latency_us(monitor, 20000, 0);
+    script.answer = {1, 0x42};
+    EXPECT_EQ(run({0x77}, &length), 0);
+    EXPECT_EQ(response[1], 0x42);
+}
+
 TEST_F(Transaction, RefusedTransfersCloseThePortUntilItIsReopened)
 {
     uint16_t length = 10;

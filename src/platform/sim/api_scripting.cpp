@@ -18,10 +18,12 @@ extern "C" {
 
 KV4SIM_API int kv4sim_set_fault(kv4sim_monitor *m, int fault, int on)
 {
-    if (fault < KV4SIM_FAULT_REFUSE_WRITE || fault > KV4SIM_FAULT_REFUSE_VALUE_CAPS)
+    if (fault < KV4SIM_FAULT_REFUSE_WRITE || fault > KV4SIM_FAULT_CANCEL_STUCK)
         return KV4SIM_INVALID_PARAMETER;
     return on_bus(m, [=](monitor &found) {
         found.faults = on ? found.faults | 1u << fault : found.faults & ~(1u << fault);
+        if (fault == KV4SIM_FAULT_CANCEL_STUCK && !on)
+            the_bus().release_stuck(found);
         return 0;
     });
 }

@@ -79,7 +79,7 @@ void bus::clear() noexcept
 {
     for (const auto &m : monitors)
         unplug(*m);
-    finish_cancelled(time_point::max());
+    finish_cancelled(clock::now(), true);
     monitors.clear();
     attach_count = 0;
     next_socket_ = 1;

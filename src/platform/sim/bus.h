@@ -47,8 +47,11 @@ class bus {
     // Takes a pending transfer off its handle; it ends as failed a little later, from the timer,
     // as a cancelled transfer does on Windows.
     void cancel(handle &h, hid_transfer *transfer) noexcept;
-    // Ends the cancelled transfers that are due; when the next one is due.
-    time_point finish_cancelled(time_point now) noexcept;
+    // Ends the cancelled transfers that are due, and all of them when forced; when the next one
+    // is due.
+    time_point finish_cancelled(time_point now, bool force = false) noexcept;
+    // Lets the cancelled transfers that the monitor's driver held end.
+    void release_stuck(const monitor &m) noexcept;
     // Starting a transfer on a record whose transfer is still pending: an error of the host's
     // that Windows does not report. Counted, and the start is refused.
     unsigned record_reuses = 0;

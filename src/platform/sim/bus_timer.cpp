@@ -21,24 +21,34 @@ void bus::cancel(handle &h, hid_transfer *transfer) noexcept
     if (!state.read && h.owner)
         h.owner->input.drop_unarrived(clock::now());
     state.due = clock::now() + cancel_latency;
+    state.stuck_on = h.owner && h.owner->fault(KV4SIM_FAULT_CANCEL_STUCK) ? h.owner : nullptr;
     state.next = cancelled_;
     cancelled_ = transfer;
     wake_timer();
 }
 
-time_point bus::finish_cancelled(time_point now) noexcept
+void bus::release_stuck(const monitor &m) noexcept
+{
+    for (hid_transfer *t = cancelled_; t; t = state_of(t).next)
+        if (state_of(t).stuck_on == &m)
+            state_of(t).stuck_on = nullptr;
+    wake_timer();
+}
+
+time_point bus::finish_cancelled(time_point now, bool force) noexcept
 {
     time_point next = time_point::max();
     for (hid_transfer **link = &cancelled_; *link;) {
         hid_transfer *transfer = *link;
         transfer_state &state = state_of(transfer);
-        if (state.due <= now) {
+        if (force || (state.due <= now && !state.stuck_on)) {
             *link = state.next;
             state.next = nullptr;
             state.outcome = hid_io::failed;
             event_set(transfer->event);
         } else {
-            next = std::min(next, state.due);
+            if (!state.stuck_on)
+                next = std::min(next, state.due);
             link = &state.next;
         }
     }

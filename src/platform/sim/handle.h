@@ -17,9 +17,10 @@ class monitor;
 // The state of one transfer, kept in the core's record (hid_transfer::os) so that starting a
 // transfer allocates nothing.
 struct transfer_state {
-    hid_transfer *next = nullptr; // the handle's list of pending transfers
+    hid_transfer *next = nullptr; // the handle's list of pending transfers, or the cancelled ones
     uint8_t *buffer = nullptr;    // a read's destination
-    time_point due = at_once;     // when a write completes
+    time_point due = at_once;     // when a write completes, or a cancelled transfer ends
+    const monitor *stuck_on = nullptr; // a cancelled transfer held by this monitor's stuck driver
     uint16_t length = 0;
     hid_io outcome = hid_io::completed;
     bool read = false;
