@@ -132,13 +132,20 @@ TEST_F(Transaction, ACancelThatDoesNotEndClosesThePortAndParksItsBuffers)
     EXPECT_EQ(debug.count("------>USB DLL:**Closed Device Due to Cancel Timeout**"), 1u);
     EXPECT_EQ(debug.count_starting_with("-->USB DLL: a cancelled transfer has not ended"), 1u);
     EXPECT_EQ(run({0x77}, &length), TKUSB_DEVICE_CLOSED_ERR);
-    // The handle was released all the same, and the stale end that comes later is not taken for
-    // the next transfer's.
+    // The handle was released all the same. The parked transfer ends while the next write waits,
+    // and signals the device's event, which is not taken for that write's end.
     ASSERT_EQ(tkcmdsetUSB_reset_port(0), 0);
     kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 0);
-    kv4sim_set_fault(monitor, KV4SIM_FAULT_CANCEL_STUCK, 0);
-    kv4sim_set_latency_us(monitor, 20000, 0);
-    script.answer = {1, 0x42};
+    kv4sim_set_latency_us(monitor, 50000, 0);
+    kv4sim_set_responder(
+        monitor,
+        [](void *stuck, const uint8_t *, size_t, uint8_t *answer, size_t) {
+            kv4sim_set_fault(static_cast<kv4sim_monitor *>(stuck), KV4SIM_FAULT_CANCEL_STUCK, 0);
+            answer[0] = 1;
+            answer[1] = 0x42;
+            return size_t{2};
+        },
+        monitor);
     EXPECT_EQ(run({0x77}, &length), 0);
     EXPECT_EQ(response[1], 0x42);
 }
