@@ -382,6 +382,27 @@ KV4USBCP_API int16_t tkcmdsetUSB_get_buffer_mode(uint16_t port, uint8_t *mode);
  * asynchronous exchange uses the port, since both need the port's transfer buffer. */
 KV4USBCP_API int16_t tkcmdsetUSB_set_feature(uint16_t port, uint16_t value, uint16_t unused);
 
+/* ---- Asynchronous exchanges -------------------------------------------------------------------- */
+/* Registers the one completion callback of the library and starts its I/O thread; timeout (ms)
+ * bounds every exchange from its acceptance to its answer. TKUSB_INVALID_PARAMETER for a null
+ * callback, TKUSB_EVENT_REGISTER_ERR while one is registered (or the thread of the last one is
+ * still ending), TKUSB_ASYNC_REGISTER_ERR when the system refuses the thread. Needs no init. */
+KV4USBCP_API int16_t tkcmdsetUSB_register_asyncio(tkusb_asyncio_callback callback, uint16_t timeout);
+/* Stops the I/O thread, waiting at most twice the timeout: TKUSB_EVENT_TIMEOUT_ERR when it did not
+ * end by then (as when called from the callback itself; the thread then ends when the callback
+ * returns), TKUSB_EVENT_REGISTER_ERR when nothing is registered. Exchanges under way end with
+ * TKUSB_ASYNC_UNREGISTERED. Unregister before tkcmdsetUSB_shutdown_all. */
+KV4USBCP_API int16_t tkcmdsetUSB_unregister_asyncio(void);
+/* Queues command for the I/O thread and returns at once; 0 means exactly one callback follows:
+ * the answer (the smallest input report that holds the command carries both ways; at most 128
+ * bytes of it), a failure code, or TKUSB_READ_TIMEOUT_ERR after the timeout. The fourth argument
+ * is not used. TKUSB_NO_PORT_INIT_ERR, TKUSB_INVALID_PORT_ERR, TKUSB_ASYNC_UNREGISTERED,
+ * TKUSB_INVALID_PARAMETER (null command), TKUSB_DEVICE_CLOSED_ERR, TKUSB_TOOLONG_REPORT_ERR, or
+ * TKUSB_ASYNC_INPROGRESS_ERR while an exchange or a command holds the port. The callback may
+ * queue the next exchange. */
+KV4USBCP_API int16_t tkcmdsetUSB_send_command(uint16_t port, const uint8_t *command, uint16_t command_length,
+                                              uint16_t unused, uint16_t tag);
+
 #ifdef __cplusplus
 }
 #endif

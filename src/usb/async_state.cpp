@@ -38,13 +38,11 @@ bool set_async_registration(tkusb_asyncio_callback callback, event_handle event)
     return true;
 }
 
-event_handle clear_async_registration()
+void clear_async_registration()
 {
     std::lock_guard<std::mutex> guard(registration_guard);
     registered_callback.store(nullptr);
-    event_handle event = wake_event;
     wake_event = nullptr;
-    return event;
 }
 
 } // namespace kv4

@@ -22,8 +22,7 @@ tkusb_asyncio_callback async_callback();
 // Stores a registration. Returns false, and stores nothing, when one is held already.
 bool set_async_registration(tkusb_asyncio_callback callback, event_handle wake_event);
 
-// Clears the registration and returns its wake event, which no wake-up uses any more once this
-// returns; the caller closes it.
-event_handle clear_async_registration();
+// Clears the registration. No wake-up uses its event once this returns.
+void clear_async_registration();
 
 } // namespace kv4

@@ -3,11 +3,29 @@
 
 #include "kv4usbcp.h"
 #include "platform/hid_services.h"
+#include "usb/async_state.h"
 #include "usb/report_tables.h"
 
 #include <mutex>
+#include <new>
 
 namespace kv4 {
+
+namespace {
+
+bool copy_reports(const tkusb_list<report_entry> &from, tkusb_list<report_entry> &to)
+{
+    for (const report_entry *entry : from) {
+        auto *copy = new (std::nothrow) report_entry(*entry);
+        if (!copy || !to.append(copy)) {
+            delete copy;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace
 
 int16_t win32_device::open(const char *new_path)
 {
@@ -16,6 +34,8 @@ int16_t win32_device::open(const char *new_path)
     device_lock.enter();
     const int16_t result = open_locked(new_path);
     device_lock.leave();
+    if (result == 0)
+        tkusb_platform_wake_io_thread(); // its wait set gains the port
     return result;
 }
 
@@ -71,7 +91,8 @@ int16_t win32_device::open_locked(const char *new_path)
         debug_format("-->USB DLL: transfer length %u, but output reports are %u bytes and input reports %u",
                      static_cast<unsigned>(length), static_cast<unsigned>(caps.output_report_bytes),
                      static_cast<unsigned>(caps.input_report_bytes));
-    if (!state->allocate_buffers(static_cast<uint16_t>(length)) || !sync_event || !async_event)
+    if (!state->allocate_buffers(static_cast<uint16_t>(length)) || !copy_reports(input_reports, state->input_reports) ||
+        !sync_event || !async_event)
         return TKUSB_SYSTEM_IO_ERR;
 
     device_lock_live.store(true);

@@ -32,6 +32,7 @@ open_port::open_port(hid_handle opened, event_handle sync_event, event_handle as
 
 open_port::~open_port()
 {
+    input_reports.clear();
     delete[] transfer_buffer;
     delete[] async_send_buffer;
 }

@@ -10,6 +10,8 @@
 #pragma once
 
 #include "platform/hid_services.h"
+#include "usb/report_entry.h"
+#include "usb/tkusb_list.h"
 
 #include <atomic>
 #include <cstdint>
@@ -39,6 +41,9 @@ class open_port {
     // cancel is not reached by it, so whoever starts a transfer looks here afterwards and cancels
     // it itself.
     std::atomic<bool> closed{false};
+    // The input reports as the open found them. An asynchronous send chooses its report here,
+    // without the device lock, which a transaction holds for its whole length.
+    tkusb_list<report_entry> input_reports;
 
   private:
     open_port(hid_handle handle, event_handle sync_event, event_handle async_event) noexcept;
@@ -62,6 +67,13 @@ class port_ref {
     ~port_ref() { reset(); }
 
     void reset() noexcept;
+    // Gives the reference up to the caller, who releases it later.
+    open_port *detach() noexcept
+    {
+        open_port *port = port_;
+        port_ = nullptr;
+        return port;
+    }
     explicit operator bool() const noexcept { return port_ != nullptr; }
     open_port *operator->() const noexcept { return port_; }
     open_port &operator*() const noexcept { return *port_; }

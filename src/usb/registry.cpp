@@ -3,6 +3,7 @@
 
 #include "kv4usbcp.h"
 #include "platform/platform.h"
+#include "usb/io_thread.h"
 #include "usb/open_port.h"
 
 #include <atomic>
@@ -62,7 +63,7 @@ int16_t tkusb_platform_close_all()
     // A transfer cancelled by the closes may still be ending and signal its device's event.
     reap_orphans(orphan_wait_ms);
     for (win32_device *device : registry_list)
-        delete device;
+        retire_device(device);
     registry_list.drop_nodes();
     // Marked gone while still held, so that no other thread enters between the release and the
     // mark and then finds itself unable to leave.

@@ -78,11 +78,14 @@ int16_t add_report(usb_device &device, uint8_t selector, uint16_t usage, uint8_t
 int16_t select_report(const usb_device &device, uint8_t selector, uint16_t length, report_entry *entry)
 {
     const tkusb_list<report_entry> *reports = table(device, selector);
-    if (!reports)
-        return TKUSB_TOOLONG_REPORT_ERR;
+    return reports ? select_from(*reports, length, entry) : TKUSB_TOOLONG_REPORT_ERR;
+}
+
+int16_t select_from(const tkusb_list<report_entry> &reports, uint16_t length, report_entry *entry)
+{
     entry->size = 0xFFFF;
     bool found = false;
-    for (const report_entry *candidate : *reports)
+    for (const report_entry *candidate : reports)
         if (candidate->size >= length && candidate->size < entry->size) {
             *entry = *candidate;
             found = true;

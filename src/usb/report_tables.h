@@ -27,6 +27,9 @@ int16_t add_report(usb_device &device, uint8_t selector, uint16_t usage, uint8_t
 // selector is invalid (then *entry is untouched).
 int16_t select_report(const usb_device &device, uint8_t selector, uint16_t length, report_entry *entry);
 
+// The same choice in a table of its own.
+int16_t select_from(const tkusb_list<report_entry> &reports, uint16_t length, report_entry *entry);
+
 // Raises *largest to the largest size in one table.
 void raise_to_largest_report(const usb_device &device, uint8_t selector, uint16_t *largest);
 

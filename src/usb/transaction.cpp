@@ -73,8 +73,8 @@ int16_t exchange(win32_device &device, open_port &port, const uint8_t *command, 
     hid().flush_input(port.handle); // the report read below must answer this command
     int16_t result = write_report(device, port, output.report_id, command, command_length, timeout_ms);
     if (result == 0) {
-        if (input.size <= *response_length)
-            *response_length = static_cast<uint16_t>(input.size - 1);
+        if (input.size <= *response_length) // a report of no bytes (a count of 0) delivers none
+            *response_length = input.size ? static_cast<uint16_t>(input.size - 1) : 0;
         result = read_report(device, port, input.report_id, response, *response_length, timeout_ms);
     }
     device.compare_and_set_state(TKUSB_IO_SYNC, TKUSB_IO_IDLE);

@@ -2,6 +2,7 @@
 #include "usb/usb_device.h"
 
 #include "kv4usbcp.h"
+#include "usb/async_state.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -60,8 +61,10 @@ int16_t win32_device::close()
     device_lock.leave();
     // Released here rather than left to a later user, so that the handle is closed when close()
     // returns unless a transfer still holds it; a reopen right after then finds the device free.
-    if (detached)
+    if (detached) {
         detached->release();
+        tkusb_platform_wake_io_thread(); // its wait set loses the port
+    }
     return 0;
 }
 

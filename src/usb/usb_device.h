@@ -7,6 +7,7 @@
 #include "platform/hid_services.h"
 #include "platform/platform.h"
 #include "usb/open_port.h"
+#include "usb/report_entry.h"
 #include "usb/tkusb_list.h"
 
 #include <atomic>
@@ -14,13 +15,6 @@
 #include <mutex>
 
 namespace kv4 {
-
-// One HID report of a port.
-struct report_entry {
-    uint8_t report_id = 0; // byte 0 of every report buffer sent or read with this entry
-    uint16_t usage = 0;    // key of the entry within its table
-    uint16_t size = 0;     // payload bytes after the report ID
-};
 
 // Values of usb_device::io_state.
 enum : uint32_t {
@@ -94,8 +88,14 @@ public:
     bool path_matches(const char *other);   // ignoring ASCII letter case; false without a path
     char *copy_path();                      // a malloc'd copy, or null when there is none
 
+    // The asynchronous exchange queued by send_command, handed to the I/O thread: when it was
+    // accepted, its tag, its report, and the open state it was queued on (with a reference, so
+    // that the command it wrote is not lost to a reopen). Guarded by exchange_guard, held only for
+    // a few stores.
     uint32_t request_start_ticks = 0;
     uint16_t request_tag = 0;
+    open_port *exchange_port = nullptr;
+    std::mutex exchange_guard;
     std::atomic<uint8_t> is_open{0};
     // Manual-reset events of the synchronous and the asynchronous record. They live as long as
     // the object, so a thread may keep them in its wait set while the port closes and reopens.
@@ -103,7 +103,7 @@ public:
     const event_handle async_event;
     char *path = nullptr; // owned; kept across close
     std::atomic<uint16_t> transfer_length{0};
-    report_entry response_report;
+    report_entry response_report; // guarded by exchange_guard
 
     // The device lock lives exactly as long as the object. What open and close create and destroy
     // is only its validity: `device_lock_live` says whether lock() may be entered. A thread that

@@ -1,0 +1,325 @@
+// The asynchronous I/O thread.
+//
+// Each pass sweeps the exchanges that are out of time, serves every known port, and then waits at
+// most 10 ms for the wake event or a port's event. Where each hazard of such a thread is met:
+// - Any number of ports: the wait takes the wake event and at most 63 port events, but every pass
+//   serves every port, so the ports past the 63rd are served within one pass (10 ms).
+// - No spin on an event left signalled: serve() resets a port's event before it looks at what the
+//   port has to do, and a port's record outcome, not its event, says whether a transfer ended.
+// - A current wait set: opening and closing a port wake the thread, which then collects the ports
+//   afresh; the events belong to device objects, which live at least as long as the thread holds
+//   them, so a stale set never waits on a released event, and a failed wait also collects afresh.
+// - Never two threads: registering while the thread of an earlier registration still runs is
+//   refused.
+// - A port closed while an exchange runs on it: the exchange holds a reference to the open state
+//   it was queued on, so the buffers, record and handle outlive the close; a close marks the state
+//   and cancels, and the exchange ends with TKUSB_DEVICE_CLOSED_ERR in exactly one callback.
+// - A wake-up racing the unregistration: wake-ups reach the event only through the registration,
+//   which is cleared under its own guard before the thread's state goes; the thread owns the event.
+// - Shutdown while registered: the device objects the thread may hold are kept until it ends.
+// - A callback that unregisters: the join times out (TKUSB_EVENT_TIMEOUT_ERR after twice the
+//   timeout), and the thread ends when the callback returns.
+#include "usb/io_thread.h"
+
+#include "platform/platform.h"
+#include "usb/async_exchange.h"
+#include "usb/async_state.h"
+#include "usb/registry.h"
+
+#include <algorithm>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <vector>
+
+namespace kv4 {
+
+namespace {
+
+constexpr uint32_t longest_wait_ms = 10;
+constexpr uint16_t response_capacity = 128;
+
+// What one registration's thread needs; shared by the thread and the registration, so that
+// neither outlives it.
+struct io_run {
+    explicit io_run(uint16_t timeout) : timeout_ms(timeout), wake(event_create()) {}
+    ~io_run() { event_close(wake); }
+    io_run(const io_run &) = delete;
+    io_run &operator=(const io_run &) = delete;
+
+    const uint16_t timeout_ms;
+    const event_handle wake;
+    std::atomic<bool> stop{false};
+};
+
+// The I/O thread's view of one port.
+struct io_port {
+    win32_device *device = nullptr;
+    uint16_t port = 0;
+    async_exchange exchange; // exchange.port is held while an exchange is under way
+};
+
+bool under_way(uint32_t state)
+{
+    return state == TKUSB_IO_WRITE_REQUESTED || state == TKUSB_IO_WRITING || state == TKUSB_IO_READING;
+}
+
+class io_loop {
+  public:
+    explicit io_loop(io_run &run) : run_(run) {}
+
+    void run()
+    {
+        collect();
+        while (!run_.stop.load()) {
+            sweep();
+            for (io_port &port : ports_)
+                serve(port);
+            wait();
+        }
+        for (io_port &port : ports_) { // what the stop leaves under way still ends, once
+            const uint32_t state = port.device->io_state.load();
+            if (!under_way(state))
+                continue;
+            if (state == TKUSB_IO_WRITE_REQUESTED)
+                take_over(*port.device, &port.exchange);
+            else
+                cancel_io(port.exchange);
+            end(port, TKUSB_ASYNC_UNREGISTERED);
+        }
+    }
+
+  private:
+    // tkusb_platform_collect_wait_ports: every open port, and every port with an exchange under
+    // way (a closed port's exchange must still end), in registry order. Ports this thread holds
+    // an exchange of stay, even when the registry no longer lists them.
+    void collect()
+    {
+        struct collected {
+            std::vector<io_port> ports;
+            bool complete = true;
+        } found;
+        const auto visit = [](win32_device *device, void *context) {
+            auto *into = static_cast<collected *>(context);
+            try {
+                if (device->is_open.load() || under_way(device->io_state.load()))
+                    into->ports.push_back(io_port{device, device->port, {}});
+            } catch (const std::bad_alloc &) {
+                into->complete = false;
+            }
+        };
+        if (tkusb_platform_for_each(visit, &found) != 0 || !found.complete)
+            return; // the old set serves until the next wake-up
+        try {
+            for (io_port &held : ports_) {
+                if (!held.exchange.port)
+                    continue;
+                auto same = std::find_if(found.ports.begin(), found.ports.end(),
+                                         [&](const io_port &p) { return p.device == held.device; });
+                if (same != found.ports.end())
+                    same->exchange = std::move(held.exchange);
+                else
+                    found.ports.push_back(std::move(held));
+            }
+        } catch (const std::bad_alloc &) {
+            return;
+        }
+        ports_ = std::move(found.ports);
+    }
+
+    // tkusb_platform_sweep_timeouts: an exchange older than the timeout is cancelled and ends with
+    // TKUSB_READ_TIMEOUT_ERR.
+    void sweep()
+    {
+        const uint32_t now = tick_count();
+        for (io_port &port : ports_) {
+            if (!under_way(port.device->io_state.load()))
+                continue;
+            if (!port.exchange.port && port.device->io_state.load() == TKUSB_IO_WRITE_REQUESTED)
+                take_over(*port.device, &port.exchange);
+            if (now - port.exchange.start_ticks <= run_.timeout_ms)
+                continue;
+            if (port.device->io_state.load() != TKUSB_IO_WRITE_REQUESTED)
+                cancel_io(port.exchange);
+            end(port, TKUSB_READ_TIMEOUT_ERR);
+        }
+    }
+
+    // One step of the port's exchange, if one is due.
+    void serve(io_port &port)
+    {
+        win32_device &device = *port.device;
+        event_reset(device.async_event); // whatever it said is looked at now
+        int16_t result = 0;
+        switch (device.io_state.load()) {
+        case TKUSB_IO_WRITE_REQUESTED:
+            if (!port.exchange.port)
+                take_over(device, &port.exchange);
+            result = start_async_write(port.exchange);
+            break;
+        case TKUSB_IO_WRITING:
+            if (!written_or_read(port))
+                return;
+            result = start_async_read(port.exchange);
+            break;
+        case TKUSB_IO_READING: {
+            if (!written_or_read(port))
+                return;
+            uint16_t length = response_capacity;
+            result = finish_async_read(port.exchange, response_, &length);
+            if (result == 0)
+                end(port, 0, response_, length);
+            else
+                end(port, result);
+            return;
+        }
+        default: return;
+        }
+        if (result != 0)
+            end(port, result);
+    }
+
+    bool written_or_read(const io_port &port) const
+    {
+        return port.exchange.port && hid().outcome(&port.exchange.port->async_transfer) != hid_io::pending;
+    }
+
+    // Ends the port's exchange: the port is idle again before the callback, which may queue the
+    // next exchange on it.
+    void end(io_port &port, int16_t result, const uint8_t *data = nullptr, uint16_t length = 0)
+    {
+        const uint16_t tag = port.exchange.tag;
+        port.exchange.port.reset();
+        port.device->compare_and_set_state(port.device->io_state.load(), TKUSB_IO_IDLE);
+        event_reset(port.device->async_event);
+        if (tkusb_asyncio_callback callback = async_callback())
+            callback(port.port, data, length, result, static_cast<int16_t>(tag));
+    }
+
+    // Until the wake event, a port's event, or the next time-out; at most 10 ms.
+    void wait()
+    {
+        event_handle events[max_wait_events] = {run_.wake};
+        std::size_t count = 1;
+        uint32_t wait_ms = longest_wait_ms;
+        const uint32_t now = tick_count();
+        for (const io_port &port : ports_) {
+            if (count < max_wait_events)
+                events[count++] = port.device->async_event;
+            if (port.exchange.port) {
+                const uint32_t age = now - port.exchange.start_ticks;
+                const uint32_t left = age <= run_.timeout_ms ? run_.timeout_ms - age + 1 : 0;
+                wait_ms = std::min(wait_ms, left);
+            }
+        }
+        const int woken = event_wait_any(events, count, wait_ms);
+        if (woken == 0)
+            event_reset(run_.wake);
+        if ((woken == 0 && !run_.stop.load()) || woken == wait_failed)
+            collect();
+    }
+
+    io_run &run_;
+    std::vector<io_port> ports_;
+    uint8_t response_[response_capacity];
+};
+
+// Registration, guarded by registration_guard: host threads register and unregister.
+std::mutex registration_guard;
+std::shared_ptr<io_run> registered_run;
+thread_handle registered_thread = nullptr;
+
+// Devices retired while a thread ran, guarded by retired_guard.
+std::mutex retired_guard;
+bool thread_alive = false;
+std::vector<win32_device *> retired;
+
+unsigned run_io_thread(void *argument)
+{
+    std::unique_ptr<std::shared_ptr<io_run>> run(static_cast<std::shared_ptr<io_run> *>(argument));
+    {
+        io_loop loop(**run);
+        loop.run();
+    }
+    run.reset();
+    std::vector<win32_device *> keep;
+    {
+        std::lock_guard<std::mutex> guard(retired_guard);
+        keep.swap(retired);
+        thread_alive = false;
+    }
+    for (win32_device *device : keep)
+        delete device;
+    return 0;
+}
+
+} // namespace
+
+int16_t tkusb_platform_register_asyncio(tkusb_asyncio_callback callback, uint16_t timeout_ms)
+{
+    std::lock_guard<std::mutex> guard(registration_guard);
+    if (tkusb_platform_asyncio_registered() == 0)
+        return TKUSB_EVENT_REGISTER_ERR;
+    std::shared_ptr<io_run> run;
+    std::unique_ptr<std::shared_ptr<io_run>> for_thread;
+    try {
+        run = std::make_shared<io_run>(timeout_ms);
+        for_thread.reset(new std::shared_ptr<io_run>(run));
+    } catch (const std::bad_alloc &) {
+        return TKUSB_ASYNC_REGISTER_ERR;
+    }
+    if (!run->wake)
+        return TKUSB_ASYNC_REGISTER_ERR;
+    {
+        std::lock_guard<std::mutex> alive(retired_guard);
+        if (thread_alive) // the thread of an earlier registration is still ending
+            return TKUSB_EVENT_REGISTER_ERR;
+        thread_alive = true;
+    }
+    set_async_registration(callback, run->wake);
+    registered_thread = thread_start(run_io_thread, for_thread.get());
+    if (!registered_thread) {
+        clear_async_registration();
+        std::lock_guard<std::mutex> alive(retired_guard);
+        thread_alive = false;
+        return TKUSB_ASYNC_REGISTER_ERR;
+    }
+    for_thread.release(); // the thread owns it now
+    registered_run = std::move(run);
+    return 0;
+}
+
+int16_t tkusb_platform_unregister_asyncio()
+{
+    std::lock_guard<std::mutex> guard(registration_guard);
+    if (tkusb_platform_asyncio_registered() != 0 || !registered_run)
+        return TKUSB_EVENT_REGISTER_ERR;
+    registered_run->stop.store(true);
+    event_set(registered_run->wake);
+    const bool ended = thread_join(registered_thread, 2u * registered_run->timeout_ms);
+    thread_release(registered_thread);
+    registered_thread = nullptr;
+    clear_async_registration();
+    registered_run.reset();
+    return ended ? 0 : TKUSB_EVENT_TIMEOUT_ERR;
+}
+
+void retire_device(win32_device *device)
+{
+    {
+        std::lock_guard<std::mutex> guard(retired_guard);
+        if (thread_alive) {
+            try {
+                retired.push_back(device);
+                return;
+            } catch (const std::bad_alloc &) {
+                // Without room to keep it, it is kept for good rather than freed under the thread.
+                return;
+            }
+        }
+    }
+    delete device;
+}
+
+} // namespace kv4
