@@ -33,6 +33,8 @@ int16_t win32_device::open(const char *new_path)
     // seeing a half-built device.
     device_lock.enter();
     const int16_t result = open_locked(new_path);
+    if (result != 0)
+        abandon_open();
     device_lock.leave();
     if (result == 0)
         tkusb_platform_wake_io_thread(); // its wait set gains the port
@@ -44,7 +46,7 @@ int16_t win32_device::open_locked(const char *new_path)
     bool half_open;
     {
         std::lock_guard<std::mutex> guard(guard_);
-        half_open = open_ != nullptr;
+        half_open = open_ != nullptr || open_failed_;
     }
     if (half_open) {
         close();
@@ -59,8 +61,7 @@ int16_t win32_device::open_locked(const char *new_path)
         hid().close(opened);
         return TKUSB_SYSTEM_IO_ERR;
     }
-    // Stored at once: an open that fails from here on leaves its handle for the next open or
-    // close to release, and the port stays closed.
+    // Stored at once, so that whatever fails from here on is released by abandon_open().
     {
         std::lock_guard<std::mutex> guard(guard_);
         open_ = state;
@@ -98,6 +99,22 @@ int16_t win32_device::open_locked(const char *new_path)
     device_lock_live.store(true);
     is_open.store(1);
     return 0;
+}
+
+// An open that failed after it opened the handle: the port stays closed, and the next open first
+// closes what the failure left, saying so. The handle itself is released now rather than then:
+// while it is held the monitor cannot even be probed, so discovery would never find it again.
+void win32_device::abandon_open()
+{
+    open_port *abandoned;
+    {
+        std::lock_guard<std::mutex> guard(guard_);
+        abandoned = open_;
+        open_ = nullptr;
+        open_failed_ = abandoned != nullptr;
+    }
+    if (abandoned)
+        abandoned->release();
 }
 
 } // namespace kv4

@@ -50,6 +50,7 @@ int16_t win32_device::close()
         std::lock_guard<std::mutex> guard(guard_);
         detached = open_;
         open_ = nullptr;
+        open_failed_ = false;
         is_open.store(0);
     }
     if (detached) { // perhaps an open that came after the cancel above

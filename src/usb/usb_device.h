@@ -119,11 +119,12 @@ private:
     int16_t open_locked(const char *new_path);
     int16_t replace_path(const char *new_path);
     void clear_report_tables();
+    void abandon_open();
 
-    // Guards `open_` (also the half-built state of an open that failed after the handle was
-    // opened) and `path`. Leaf lock: nothing else is taken while it is held.
+    // Guards `open_`, `open_failed_` and `path`. Leaf lock: nothing else is taken while it is held.
     std::mutex guard_;
     open_port *open_ = nullptr; // holds one reference
+    bool open_failed_ = false;  // the last open failed after it had opened the handle
 };
 
 } // namespace kv4
