@@ -1,0 +1,84 @@
+// Many monitors (more than one wait can hold), several host threads sending, and monitors that
+// stall, refuse and leave: every accepted send ends in exactly one callback.
+#include "support/sim_fixture.h"
+
+#include <atomic>
+#include <cstdio>
+#include <random>
+#include <thread>
+
+namespace {
+
+constexpr int monitor_count = 70;
+std::atomic<int> accepted{0};
+std::atomic<int> completed{0};
+std::atomic<int> unnamed{0};
+
+// Half the exchanges queue the next one from inside the callback, as a polling host does.
+void count_completion(uint16_t port, const uint8_t *, uint16_t, int16_t result, int16_t tag)
+{
+    if (result > 0 || (result < 0 && result > -10000))
+        unnamed.fetch_add(1);
+    completed.fetch_add(1);
+    const uint8_t status = 12;
+    if ((tag & 1) && tkcmdsetUSB_send_command(port, &status, 1, 0, static_cast<uint16_t>(tag + 1)) == 0)
+        accepted.fetch_add(1);
+}
+
+class AsyncStress : public kv4test::SimTest {};
+
+TEST_F(AsyncStress, EveryAcceptedSendEndsInExactlyOneCallback)
+{
+    std::vector<kv4sim_monitor *> monitors;
+    for (int i = 0; i < monitor_count; ++i)
+        monitors.push_back(attach_serial(("ASYNC" + std::to_string(i)).c_str()));
+    ASSERT_EQ(find().size(), static_cast<std::size_t>(monitor_count));
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio(count_completion, 300), 0);
+
+    std::atomic<bool> sending{true};
+    std::thread plugger([&] {
+        std::mt19937 random(7);
+        while (sending.load()) {
+            kv4sim_monitor *m = monitors[random() % monitor_count];
+            // Discovery is left out: with every monitor open, each costs it a 100 ms retry.
+            switch (random() % 5) {
+            case 0: kv4sim_set_latency_us(m, random() % 3000, random() % 3000); break;
+            case 1: kv4sim_set_fault(m, KV4SIM_FAULT_NO_ANSWER, random() % 2); break;
+            case 2: kv4sim_set_fault(m, KV4SIM_FAULT_REFUSE_WRITE + random() % 2, random() % 4 == 0); break;
+            case 3: kv4sim_detach(m), kv4sim_reattach(m, 0); break;
+            default: tkcmdsetUSB_reset_port(static_cast<uint16_t>(random() % monitor_count)); break;
+            }
+            kv4::sleep_ms(2);
+        }
+    });
+    std::vector<std::thread> hosts;
+    for (int h = 0; h < 3; ++h)
+        hosts.emplace_back([h] {
+            std::mt19937 random(100 + h);
+            const uint8_t status = 12;
+            for (int i = 0; i < 1500; ++i) {
+                const auto port = static_cast<uint16_t>(random() % monitor_count);
+                if (tkcmdsetUSB_send_command(port, &status, 1, 0, static_cast<uint16_t>(2 * i + (random() % 2))) == 0)
+                    accepted.fetch_add(1);
+                if (i % 50 == 0)
+                    kv4::sleep_ms(1);
+            }
+        });
+    for (std::thread &host : hosts)
+        host.join();
+    sending = false;
+    plugger.join();
+
+    // Every exchange ends within its 300 ms time-out and a pass; wait generously, then make sure
+    // that nothing more comes.
+    for (int i = 0; i < 20000 && completed.load() < accepted.load(); ++i)
+        kv4::sleep_ms(1);
+    kv4::sleep_ms(400);
+    EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
+    EXPECT_GT(accepted.load(), 1000);
+    EXPECT_EQ(completed.load(), accepted.load());
+    EXPECT_EQ(unnamed.load(), 0);
+    std::printf("[ stress   ] %d sends accepted, %d callbacks\n", accepted.load(), completed.load());
+}
+
+} // namespace
