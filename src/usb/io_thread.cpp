@@ -205,7 +205,7 @@ class io_loop {
         uint32_t wait_ms = longest_wait_ms;
         const uint32_t now = tick_count();
         for (const io_port &port : ports_) {
-            if (count < max_wait_events)
+            if (count < max_wait_events && port.device->async_event)
                 events[count++] = port.device->async_event;
             if (port.exchange.port) {
                 const uint32_t age = now - port.exchange.start_ticks;
@@ -218,6 +218,8 @@ class io_loop {
             event_reset(run_.wake);
         if ((woken == 0 && !run_.stop.load()) || woken == wait_failed)
             collect();
+        if (woken == wait_failed)
+            sleep_ms(1); // whatever made it fail, the thread does not spin on it
     }
 
     io_run &run_;
