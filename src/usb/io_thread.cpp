@@ -71,9 +71,9 @@ class io_loop {
 
     void run()
     {
-        collect();
+        tkusb_platform_collect_wait_ports();
         while (!run_.stop.load()) {
-            sweep();
+            tkusb_platform_sweep_timeouts();
             for (io_port &port : ports_)
                 serve(port);
             wait();
@@ -91,10 +91,10 @@ class io_loop {
     }
 
   private:
-    // tkusb_platform_collect_wait_ports: every open port, and every port with an exchange under
+    // Every open port, and every port with an exchange under
     // way (a closed port's exchange must still end), in registry order. Ports this thread holds
     // an exchange of stay, even when the registry no longer lists them.
-    void collect()
+    void tkusb_platform_collect_wait_ports()
     {
         struct collected {
             std::vector<io_port> ports;
@@ -128,9 +128,9 @@ class io_loop {
         ports_ = std::move(found.ports);
     }
 
-    // tkusb_platform_sweep_timeouts: an exchange older than the timeout is cancelled and ends with
+    // An exchange older than the timeout is cancelled and ends with
     // TKUSB_READ_TIMEOUT_ERR.
-    void sweep()
+    void tkusb_platform_sweep_timeouts()
     {
         const uint32_t now = tick_count();
         for (io_port &port : ports_) {
@@ -217,7 +217,7 @@ class io_loop {
         if (woken == 0)
             event_reset(run_.wake);
         if ((woken == 0 && !run_.stop.load()) || woken == wait_failed)
-            collect();
+            tkusb_platform_collect_wait_ports();
         if (woken == wait_failed)
             sleep_ms(1); // whatever made it fail, the thread does not spin on it
     }
@@ -237,7 +237,7 @@ std::mutex retired_guard;
 bool thread_alive = false;
 std::vector<win32_device *> retired;
 
-unsigned run_io_thread(void *argument)
+unsigned tkusb_platform_io_thread(void *argument)
 {
     std::unique_ptr<std::shared_ptr<io_run>> run(static_cast<std::shared_ptr<io_run> *>(argument));
     {
@@ -280,7 +280,7 @@ int16_t tkusb_platform_register_asyncio(tkusb_asyncio_callback callback, uint16_
         thread_alive = true;
     }
     set_async_registration(callback, run->wake);
-    registered_thread = thread_start(run_io_thread, for_thread.get());
+    registered_thread = thread_start(tkusb_platform_io_thread, for_thread.get());
     if (!registered_thread) {
         clear_async_registration();
         std::lock_guard<std::mutex> alive(retired_guard);

@@ -3,10 +3,10 @@
 #include "support/sim_fixture.h"
 #include "usb/registry.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
-#include <atomic>
 #include <mutex>
 #include <thread>
 
@@ -44,7 +44,8 @@ void completions::record(uint16_t port, const uint8_t *data, uint16_t length, in
     const kv4::win32_device *device = kv4::tkusb_platform_get_device(port);
     const uint32_t state = device ? device->io_state.load() : 0xFF;
     std::lock_guard<std::mutex> guard(collected.mutex);
-    collected.seen.push_back({port, data ? Bytes(data, data + length) : Bytes(), result, tag, state, clock_type::now()});
+    collected.seen.push_back(
+        {port, data ? Bytes(data, data + length) : Bytes(), result, tag, state, clock_type::now()});
     collected.arrived.notify_all();
 }
 
@@ -196,9 +197,10 @@ TEST_F(AsyncIo, RegistrationAndUnregistrationAreRefusedWhenRepeated)
 
     // A callback that unregisters waits for its own thread in vain; the thread ends after it.
     static std::atomic<int> from_callback{1};
-    ASSERT_EQ(tkcmdsetUSB_register_asyncio([](uint16_t, const uint8_t *, uint16_t, int16_t, int16_t) {
-        from_callback = tkcmdsetUSB_unregister_asyncio();
-    }, 50), 0);
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio([](uint16_t, const uint8_t *, uint16_t, int16_t,
+                                              int16_t) { from_callback = tkcmdsetUSB_unregister_asyncio(); },
+                                           50),
+              0);
     ASSERT_EQ(send({12}), 0);
     int16_t again = TKUSB_EVENT_REGISTER_ERR;
     for (int i = 0; i < 10000 && again != 0; ++i, kv4::sleep_ms(1))
