@@ -137,11 +137,19 @@ def choose_mutants(root, seed, count):
 
 
 def run(command, cwd, timeout=None):
+    """True when the command succeeds within timeout seconds. It runs in a process group of its own,
+    killed whole on a time-out or an interruption: ctest's own limit does not cover tests that set
+    theirs, and a hung test would outlive a killed ctest."""
+    process = subprocess.Popen(command, cwd=cwd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                               start_new_session=True)
     try:
-        return subprocess.run(command, cwd=cwd, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                              timeout=timeout).returncode == 0
+        return process.wait(timeout=timeout) == 0
     except subprocess.TimeoutExpired:
         return False
+    finally:
+        if process.poll() is None:
+            os.killpg(process.pid, signal.SIGKILL)
+            process.wait()
 
 
 class Restorer:
@@ -183,7 +191,9 @@ def main():
     parser.add_argument("--build-dir", default="build/mutate")
     parser.add_argument("--root", default=str(Path(__file__).resolve().parent.parent),
                         help="the source tree to mutate (default: this script's)")
-    parser.add_argument("--timeout", type=int, default=60, help="seconds each test may take")
+    parser.add_argument("--timeout", type=int, default=60, help="seconds one test may take (ctest's default)")
+    parser.add_argument("--run-timeout", type=int, default=180,
+                        help="seconds the whole test run may take; longer counts as a failure")
     parser.add_argument("--only", default="", help="comma-separated mutant numbers to run (from --list)")
     parser.add_argument("--list", action="store_true", help="print the chosen mutants and stop")
     args = parser.parse_args()
@@ -211,11 +221,16 @@ def main():
                  "-DCMAKE_CXX_FLAGS=-O0", "-DKV4_WERROR=OFF", "-DKV4_BENCHMARKS=OFF"]
     build_tests = ["cmake", "--build", str(build), "--target", "kv4usbcp_tests"]
     test = ["ctest", "--test-dir", str(build), "-j2", "--stop-on-failure", "--timeout", str(args.timeout)]
-    if not (run(configure, root) and run(build_tests, root) and run(test, root)):
-        print("the unmutated tree does not build or its tests fail", file=sys.stderr)
+    if not (run(configure, root) and run(build_tests, root)):
+        print("the unmutated tree does not build", file=sys.stderr)
+        return 2
+    started = time.time()
+    if not run(test, root, args.run_timeout):
+        print("the tests fail on the unmutated tree", file=sys.stderr)
         return 2
 
-    print(f"seed {args.seed}, {len(mutants)} mutants of {root}", flush=True)
+    print(f"seed {args.seed}, {len(mutants)} mutants of {root}; the unmutated tests take "
+          f"{time.time() - started:.0f} s", flush=True)
     tally = {"killed": 0, "survived": 0, "no-compile": 0}
     started = time.time()
     try:
@@ -228,7 +243,7 @@ def main():
             (root / path).write_text("".join(lines))
             if not run(build_tests, root):
                 outcome = "no-compile"
-            elif run(test, root):
+            elif run(test, root, args.run_timeout):
                 outcome = "survived"
             else:
                 outcome = "killed"
