@@ -14,12 +14,7 @@ using Bytes = std::vector<uint8_t>;
 class Commands : public SimTest {
 protected:
     // A monitor with the default layout (reports of 20, 60, 120 and 500 bytes, IDs 1-4) on port 0.
-    void open(std::vector<kv4sim_value_cap> caps = {})
-    {
-        monitor = caps.empty() ? attach() : attach_layout(std::move(caps));
-        ASSERT_EQ(find(), std::vector<uint16_t>{0});
-        kv4sim_wire_clear(monitor);
-    }
+    void open(std::vector<kv4sim_value_cap> caps = {}) { monitor = open_port(std::move(caps)); }
     kv4sim_monitor *monitor = nullptr;
 };
 

@@ -42,13 +42,26 @@ protected:
         desc.serial = serial;
         return attach(&desc);
     }
-    kv4sim_monitor *attach_layout(std::vector<kv4sim_value_cap> caps)
+    kv4sim_monitor *attach_layout(std::vector<kv4sim_value_cap> caps, kv4sim_monitor_desc desc = {})
     {
-        layouts_.push_back(std::move(caps));
-        kv4sim_monitor_desc desc{};
-        desc.caps = layouts_.back().data();
-        desc.ncaps = layouts_.back().size();
+        if (!caps.empty()) {
+            layouts_.push_back(std::move(caps));
+            desc.caps = layouts_.back().data();
+            desc.ncaps = layouts_.back().size();
+        }
         return attach(&desc);
+    }
+    // A fresh bus and library with one monitor (the default layout, or caps; desc for the rest of
+    // its description) found on port 0, its wire log cleared.
+    kv4sim_monitor *open_port(std::vector<kv4sim_value_cap> caps = {}, const kv4sim_monitor_desc &desc = {})
+    {
+        tkcmdsetUSB_shutdown_all();
+        kv4sim_reset();
+        EXPECT_EQ(tkcmdsetUSB_init(), 0);
+        kv4sim_monitor *monitor = attach_layout(std::move(caps), desc);
+        EXPECT_EQ(find(), std::vector<uint16_t>{0});
+        kv4sim_wire_clear(monitor);
+        return monitor;
     }
 
     // Runs discovery with the monitor filter and returns the ports listed.
