@@ -16,6 +16,7 @@ mutated is kept in the build directory and put back on the next start should the
 """
 
 import argparse
+import concurrent.futures
 import os
 import random
 import re
@@ -152,6 +153,27 @@ def run(command, cwd, timeout=None):
             process.wait()
 
 
+def failing_tests(binary, names, timeout):
+    """The tests among names that fail or time out, each run in a process of its own, two at once."""
+    def fails(name):
+        return not run([str(binary), f"--gtest_filter={name}"], binary.parent, timeout)
+
+    with concurrent.futures.ThreadPoolExecutor(2) as pool:
+        return [name for name, failed in zip(names, pool.map(fails, names)) if failed]
+
+
+def test_names(binary):
+    listing = subprocess.run([str(binary), "--gtest_list_tests"], stdout=subprocess.PIPE, text=True,
+                             check=True).stdout
+    names, suite = [], ""
+    for line in listing.splitlines():
+        if not line.startswith(" "):
+            suite = line.split("#")[0].strip()
+        else:
+            names.append(suite + line.split("#")[0].strip())
+    return names
+
+
 class Restorer:
     """Keeps the original of the file being mutated, in memory and on disk, and puts it back."""
 
@@ -196,6 +218,8 @@ def main():
                         help="seconds the whole test run may take; longer counts as a failure")
     parser.add_argument("--only", default="", help="comma-separated mutant numbers to run (from --list)")
     parser.add_argument("--list", action="store_true", help="print the chosen mutants and stop")
+    parser.add_argument("--by-test", action="store_true",
+                        help="run every test of each mutant, each with --timeout, and name the ones that fail")
     args = parser.parse_args()
 
     root = Path(args.root).resolve()
@@ -224,8 +248,10 @@ def main():
     if not (run(configure, root) and run(build_tests, root)):
         print("the unmutated tree does not build", file=sys.stderr)
         return 2
+    binary = build / "tests" / "kv4usbcp_tests"
+    names = test_names(binary) if args.by_test else []
     started = time.time()
-    if not run(test, root, args.run_timeout):
+    if failing_tests(binary, names, args.timeout) if args.by_test else not run(test, root, args.run_timeout):
         print("the tests fail on the unmutated tree", file=sys.stderr)
         return 2
 
@@ -241,15 +267,20 @@ def main():
             lines = restorer.text.splitlines(keepends=True)
             lines[line - 1] = mutate(lines[line - 1])
             (root / path).write_text("".join(lines))
+            failed = []
             if not run(build_tests, root):
                 outcome = "no-compile"
+            elif args.by_test:
+                failed = failing_tests(binary, names, args.timeout)
+                outcome = "killed" if failed else "survived"
             elif run(test, root, args.run_timeout):
                 outcome = "survived"
             else:
                 outcome = "killed"
             restorer.restore()
             tally[outcome] += 1
-            print(f"{outcome:<10} #{number} {path}:{line} {description}", flush=True)
+            by = f"  by {' '.join(failed)}" if failed else ""
+            print(f"{outcome:<10} #{number} {path}:{line} {description}{by}", flush=True)
     except KeyboardInterrupt:
         print("interrupted", file=sys.stderr)
     finally:
