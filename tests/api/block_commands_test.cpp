@@ -182,33 +182,16 @@ TEST_F(BlockCommands, WordCountsTooLargeToDoubleAreRefused)
     EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
 }
 
-TEST_F(BlockCommands, EmptyBlocksSucceedWithoutAPortButOthersNeedOne)
+TEST_F(BlockCommands, EmptyBlocksSucceedWithoutAPort)
 {
     open();
     Bytes data(16, 0);
     uint16_t length = 11;
-    for (const member &m : members) {
-        SCOPED_TRACE(m.name);
-        EXPECT_EQ(m.run(0, 0, data.data(), 0, &length), 0);
-        EXPECT_EQ(m.run(9, 0, data.data(), 0, &length), 0);
-        EXPECT_EQ(m.run(9, 0, data.data(), 10 / m.unit, &length), TKUSB_INVALID_PORT_ERR);
-    }
-    uint32_t crc = 0;
-    tkcmdsetUSB_update_status status{};
-    tkcmdsetUSB_v3_update_status v3{};
-    EXPECT_EQ(tkcmdsetUSB_get_image_crc(9, 0, &crc, 10, &length), TKUSB_INVALID_PORT_ERR);
-    EXPECT_EQ(tkcmdsetUSB_get_update_status(9, &status, &length), TKUSB_INVALID_PORT_ERR);
-    EXPECT_EQ(tkcmdsetUSB_get_V3_update_status(9, &v3, &length), TKUSB_INVALID_PORT_ERR);
-
+    for (const member &m : members)
+        EXPECT_EQ(m.run(9, 0, data.data(), 0, &length), 0) << m.name;
     tkcmdsetUSB_shutdown_all();
-    for (const member &m : members) {
-        SCOPED_TRACE(m.name);
-        EXPECT_EQ(m.run(0, 0, data.data(), 0, &length), 0);
-        EXPECT_EQ(m.run(0, 0, data.data(), 10 / m.unit, &length), TKUSB_NO_PORT_INIT_ERR);
-    }
-    EXPECT_EQ(tkcmdsetUSB_get_image_crc(0, 0, &crc, 10, &length), TKUSB_NO_PORT_INIT_ERR);
-    EXPECT_EQ(tkcmdsetUSB_get_update_status(0, &status, &length), TKUSB_NO_PORT_INIT_ERR);
-    EXPECT_EQ(tkcmdsetUSB_get_V3_update_status(0, &v3, &length), TKUSB_NO_PORT_INIT_ERR);
+    for (const member &m : members)
+        EXPECT_EQ(m.run(0, 0, data.data(), 0, &length), 0) << m.name;
     EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
 }
 
@@ -306,10 +289,6 @@ TEST_F(BlockCommands, ResponseLengthsBeyondTheResponseAreaAreRefused)
     EXPECT_EQ(tkcmdsetUSB_get_image_crc(0, 0, &crc, 10, &length), TKUSB_INVALID_PARAMETER);
     EXPECT_EQ(tkcmdsetUSB_get_update_status(0, &status, &length), TKUSB_INVALID_PARAMETER);
     EXPECT_EQ(tkcmdsetUSB_get_V3_update_status(0, &v3, &length), TKUSB_INVALID_PARAMETER);
-    length = 10;
-    EXPECT_EQ(tkcmdsetUSB_get_image_crc(0, 0, nullptr, 10, &length), TKUSB_INVALID_PARAMETER);
-    EXPECT_EQ(tkcmdsetUSB_get_update_status(0, nullptr, &length), TKUSB_INVALID_PARAMETER);
-    EXPECT_EQ(tkcmdsetUSB_get_V3_update_status(0, nullptr, &length), TKUSB_INVALID_PARAMETER);
     EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
 }
 

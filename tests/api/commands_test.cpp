@@ -3,8 +3,6 @@
 #include "api/port_operations.h"
 #include "support/sim_fixture.h"
 
-#include <functional>
-
 namespace {
 
 using kv4test::layout;
@@ -138,44 +136,6 @@ TEST_F(Commands, DDICommandAndSpecialRunInResponseModeAndLeaveItSet)
     length = 600;
     EXPECT_EQ(tkcmdsetUSB_do_DDIcommand(0, status_frame, 1, response, &length, 1000), TKUSB_TOOLONG_REPORT_ERR);
     EXPECT_EQ(buffer_mode(), TKUSB_BUFFER_MODE_RESPONSE);
-}
-
-TEST_F(Commands, UnknownPortAndUninitialisedLibraryAreReportedAndLeaveTheOutputsAtZero)
-{
-    open();
-    struct command {
-        const char *name;
-        std::function<int16_t(uint16_t port)> run;
-    };
-    uint32_t status = 0;
-    uint32_t value = 0;
-    const Bytes data(3, 0x11);
-    uint8_t response[512];
-    uint16_t length = 10;
-    const command commands[] = {
-        {"do_command", [&](uint16_t p) { return tkcmdsetUSB_do_command(p, data.data(), 3, response, &length, 100); }},
-        {"do_DDIcommand", [&](uint16_t p) { return tkcmdsetUSB_do_DDIcommand(p, data.data(), 3, response, &length, 100); }},
-        {"echo", [&](uint16_t p) { return tkcmdsetUSB_echo(p, data.data(), 3); }},
-        {"status", [&](uint16_t p) { return tkcmdsetUSB_status(p, &status); }},
-        {"special", [&](uint16_t p) { return tkcmdsetUSB_special(p, 1, 2, &value); }},
-    };
-    status = value = 0xDEADBEEF;
-    for (const command &c : commands) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.run(9), TKUSB_INVALID_PORT_ERR);
-    }
-    EXPECT_EQ(status, 0u);
-    EXPECT_EQ(value, 0u);
-
-    tkcmdsetUSB_shutdown_all();
-    status = value = 0xDEADBEEF;
-    for (const command &c : commands) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.run(0), TKUSB_NO_PORT_INIT_ERR);
-    }
-    EXPECT_EQ(status, 0u);
-    EXPECT_EQ(value, 0u);
-    EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
 }
 
 } // namespace

@@ -26,7 +26,6 @@ protected:
 TEST_F(Lifecycle, BeforeInitialisationPortOperationsFailAndTheLockIsMissing)
 {
     tkcmdsetUSB_shutdown_all();
-    EXPECT_EQ(tkcmdsetUSB_shutdown(0), TKUSB_INVALID_PORT_ERR);
     EXPECT_EQ(tkcmdsetUSB_lock(), TKCMDSET_MUTEX_FAILED_ERR);
     EXPECT_EQ(tkcmdsetUSB_unlock(), TKCMDSET_MUTEX_FAILED_ERR);
     EXPECT_EQ(tkcmdsetUSB_shutdown_all(), 0);

@@ -167,16 +167,6 @@ TEST_F(Transaction, CommandsLongerThanATransferAreRefusedBeforeAnyCopy)
     EXPECT_EQ(run(Bytes(60, 0x77), &length), 0); // the largest that fits
 }
 
-TEST_F(Transaction, MissingPointersAreRefused)
-{
-    uint16_t length = 10;
-    uint8_t buffer[16];
-    EXPECT_EQ(tkcmdsetUSB_do_command(0, nullptr, 1, buffer, &length, 100), TKUSB_INVALID_PARAMETER);
-    EXPECT_EQ(tkcmdsetUSB_do_command(0, buffer, 1, nullptr, &length, 100), TKUSB_INVALID_PARAMETER);
-    EXPECT_EQ(tkcmdsetUSB_do_command(0, buffer, 1, buffer, nullptr, 100), TKUSB_INVALID_PARAMETER);
-    EXPECT_EQ(tkcmdsetUSB_do_command(9, buffer, 1, buffer, &length, 100), TKUSB_INVALID_PORT_ERR);
-}
-
 TEST_F(Transaction, AHostHoldingTheLibraryLockCanStillRunCommands)
 {
     script.answer = {1};
