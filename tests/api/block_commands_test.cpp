@@ -57,7 +57,7 @@ Bytes pattern(std::size_t length, uint8_t seed)
 }
 
 class BlockCommands : public SimTest {
-protected:
+  protected:
     void open(std::vector<kv4sim_value_cap> caps = {}) { monitor = open_port(std::move(caps)); }
     // The frame of the only report written, without its report ID.
     Bytes sent_frame(std::size_t length) const
@@ -136,17 +136,13 @@ TEST_F(BlockCommands, BlockLimitsFollowTheLargestReport)
         uint32_t accepted; // in the member's units
         uint32_t refused;
     } limits[] = {
-        {64, "write_memblk8", 54, 55},      // 64 - 9 = 55, made even
-        {64, "read_flashblk16", 31, 32},    // 62 bytes <= 63, 64 > 63
-        {65, "write_spiflashblk8", 56, 57}, // 65 - 9 = 56
-        {65, "write_flashblk16", 28, 29},
-        {65, "write_eeblk8", 58, 59},       // 65 - 7 = 58
-        {65, "read_memblk8", 64, 65},
-        {1024, "write_memblk8", 490, 491},  // M is taken as 500
-        {1024, "write_memblk16", 245, 246},
-        {1024, "write_eeblk8", 492, 493},
-        {1024, "read_spiflashblk8", 499, 500},
-        {1024, "read_eeblk8", 499, 500},
+        {64, "write_memblk8", 54, 55},                                            // 64 - 9 = 55, made even
+        {64, "read_flashblk16", 31, 32},                                          // 62 bytes <= 63, 64 > 63
+        {65, "write_spiflashblk8", 56, 57},                                       // 65 - 9 = 56
+        {65, "write_flashblk16", 28, 29},      {65, "write_eeblk8", 58, 59},      // 65 - 7 = 58
+        {65, "read_memblk8", 64, 65},          {1024, "write_memblk8", 490, 491}, // M is taken as 500
+        {1024, "write_memblk16", 245, 246},    {1024, "write_eeblk8", 492, 493},
+        {1024, "read_spiflashblk8", 499, 500}, {1024, "read_eeblk8", 499, 500},
     };
     for (const limit &l : limits) {
         SCOPED_TRACE(std::string(l.name) + " M=" + std::to_string(l.report));

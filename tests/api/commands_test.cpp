@@ -10,7 +10,7 @@ using kv4test::SimTest;
 using Bytes = std::vector<uint8_t>;
 
 class Commands : public SimTest {
-protected:
+  protected:
     // A monitor with the default layout (reports of 20, 60, 120 and 500 bytes, IDs 1-4) on port 0.
     void open(std::vector<kv4sim_value_cap> caps = {}) { monitor = open_port(std::move(caps)); }
     kv4sim_monitor *monitor = nullptr;
@@ -59,7 +59,7 @@ TEST_F(Commands, StatusDecodesTheAnswersFirstFourBytes)
     } cases[] = {
         {0x12345678, 0, 0x12345678},
         {0x01000000, 0, 0x01000000},
-        {0x00FF9C77, -100, 0},       // status byte 0: bytes 1-2 are the monitor's code, the word stays 0
+        {0x00FF9C77, -100, 0}, // status byte 0: bytes 1-2 are the monitor's code, the word stays 0
         {0x00D88C00, TKUSB_INVALID_PORT_ERR, 0},
         {0x00000042, 0, 0x00000042}, // status byte 0 with code 0 counts as success
     };

@@ -13,7 +13,8 @@ namespace {
 
 // FNV-1a over every row in order: the code (two bytes, high first), then the identifier and the
 // sentence, each with its terminator.
-uint32_t table_digest() {
+uint32_t table_digest()
+{
     uint32_t hash = 0x811C9DC5u;
     auto feed = [&hash](const void *bytes, std::size_t length) {
         for (std::size_t i = 0; i < length; ++i) {
@@ -35,13 +36,15 @@ uint32_t table_digest() {
 // What an exported lookup writes into a buffer of size bytes, or a marker when the buffer's last
 // byte is no terminator.
 using lookup = void (*)(int16_t, char *, uint16_t);
-std::string looked_up(lookup get, int16_t code, uint16_t size) {
+std::string looked_up(lookup get, int16_t code, uint16_t size)
+{
     std::vector<char> buffer(size, '\x7f');
     get(code, buffer.data(), size);
     return buffer.back() == '\0' ? std::string(buffer.data()) : "<unterminated>";
 }
 
-TEST(ErrorTable, RowsAreTheDocumentedOnesInOrderThenTheTerminator) {
+TEST(ErrorTable, RowsAreTheDocumentedOnesInOrderThenTheTerminator)
+{
     ASSERT_EQ(kv4::error_table_rows, 156);
     for (int i = 0; i < kv4::error_table_rows; ++i) {
         ASSERT_NE(kv4::error_table[i].name, nullptr) << "row " << i;
@@ -56,7 +59,8 @@ TEST(ErrorTable, RowsAreTheDocumentedOnesInOrderThenTheTerminator) {
 }
 
 // Through the exports, in the buffer sizes the header promises suffice (36 and 140 bytes).
-TEST(ErrorTable, EveryCodeResolvesToItsFirstRowInATerminatedString) {
+TEST(ErrorTable, EveryCodeResolvesToItsFirstRowInATerminatedString)
+{
     for (int i = 0; i < kv4::error_table_rows; ++i) {
         const int16_t code = kv4::error_table[i].code;
         // -11000 stands at positions 138, 147 and 156; only the first is reachable.
@@ -68,7 +72,8 @@ TEST(ErrorTable, EveryCodeResolvesToItsFirstRowInATerminatedString) {
     }
 }
 
-TEST(ErrorTable, UnknownCodesGetPlaceholders) {
+TEST(ErrorTable, UnknownCodesGetPlaceholders)
+{
     // 0 only matches the terminator, -10112 is raised but has no row, 5 is a monitor's own code.
     for (int16_t code : {int16_t{0}, int16_t{-10112}, int16_t{5}, int16_t{-1}, int16_t{32767}}) {
         SCOPED_TRACE(code);
@@ -78,7 +83,8 @@ TEST(ErrorTable, UnknownCodesGetPlaceholders) {
     }
 }
 
-TEST(ErrorTable, BoundedCopyEdges) {
+TEST(ErrorTable, BoundedCopyEdges)
+{
     // Exact fit: all 22 characters, no terminator, nothing beyond.
     char buf[32];
     std::memset(buf, 0x7f, sizeof buf);
@@ -102,15 +108,18 @@ TEST(ErrorTable, BoundedCopyEdges) {
     tkcmdsetUSB_get_error_text(-10109, wide, 100);
     const size_t len = std::strlen("The USB port has not been initialized");
     EXPECT_STREQ(wide, "The USB port has not been initialized");
-    for (size_t i = len; i < 100; ++i) EXPECT_EQ(wide[i], '\0') << "byte " << i;
-    for (size_t i = 100; i < sizeof wide; ++i) EXPECT_EQ(wide[i], '\x7f') << "byte " << i;
+    for (size_t i = len; i < 100; ++i)
+        EXPECT_EQ(wide[i], '\0') << "byte " << i;
+    for (size_t i = 100; i < sizeof wide; ++i)
+        EXPECT_EQ(wide[i], '\x7f') << "byte " << i;
 
     // Length 0 and null buffers write nothing and do not crash.
     std::memset(buf, 0x7f, sizeof buf);
     tkcmdsetUSB_get_error_name(-10100, buf, 0);
     tkcmdsetUSB_get_error_text(-10100, buf, 0);
     kv4::bounded_copy(buf, "abc", 0);
-    for (char c : buf) EXPECT_EQ(c, '\x7f');
+    for (char c : buf)
+        EXPECT_EQ(c, '\x7f');
     tkcmdsetUSB_get_error_name(-10100, nullptr, 36);
     tkcmdsetUSB_get_error_text(12345, nullptr, 140);
     kv4::bounded_copy(nullptr, "abc", 10);

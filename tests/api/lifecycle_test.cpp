@@ -19,7 +19,7 @@ kv4::win32_device *register_device(const char *serial)
 }
 
 class Lifecycle : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { tkcmdsetUSB_shutdown_all(); }
 };
 

@@ -10,7 +10,7 @@ namespace {
 using kv4test::SimTest;
 
 class PortErrors : public SimTest {
-protected:
+  protected:
     void SetUp() override
     {
         SimTest::SetUp();
@@ -36,7 +36,8 @@ protected:
             {"read_flashblk16", [this](uint16_t p) { return tkcmdsetUSB_read_flashblk16(p, 0, data, 5, &length); }},
             {"write_spiflashblk8",
              [this](uint16_t p) { return tkcmdsetUSB_write_spiflashblk8(p, 0, data, 10, &length); }},
-            {"read_spiflashblk8", [this](uint16_t p) { return tkcmdsetUSB_read_spiflashblk8(p, 0, data, 10, &length); }},
+            {"read_spiflashblk8",
+             [this](uint16_t p) { return tkcmdsetUSB_read_spiflashblk8(p, 0, data, 10, &length); }},
             {"write_memblk16", [this](uint16_t p) { return tkcmdsetUSB_write_memblk16(p, 0, data, 5, &length); }},
             {"write_memblk8", [this](uint16_t p) { return tkcmdsetUSB_write_memblk8(p, 0, data, 10, &length); }},
             {"read_memblk8", [this](uint16_t p) { return tkcmdsetUSB_read_memblk8(p, 0, data, 10, &length); }},

@@ -11,7 +11,7 @@
 namespace kv4test {
 
 class debug_capture {
-public:
+  public:
     debug_capture() { kv4::set_debug_sink(&debug_capture::receive, this); }
     ~debug_capture() { kv4::set_debug_sink(nullptr, nullptr); }
     debug_capture(const debug_capture &) = delete;
@@ -36,7 +36,7 @@ public:
         }));
     }
 
-private:
+  private:
     static void receive(const char *line, void *context)
     {
         auto *self = static_cast<debug_capture *>(context);

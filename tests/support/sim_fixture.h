@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -16,7 +17,7 @@ namespace kv4test {
 constexpr const char *monitor_filter = "Quillon5";
 
 class SimTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         kv4sim_reset();
@@ -85,6 +86,12 @@ protected:
     {
         return std::vector<uint8_t>(entry.bytes, entry.bytes + entry.length);
     }
+    // The first n bytes, or all there are.
+    static std::vector<uint8_t> head(const std::vector<uint8_t> &bytes, std::size_t n)
+    {
+        return std::vector<uint8_t>(bytes.begin(),
+                                    bytes.begin() + static_cast<std::ptrdiff_t>(std::min(n, bytes.size())));
+    }
     // The whole transfers of one kind (KV4SIM_WIRE_OUTPUT, ...), report ID in byte 0.
     static std::vector<std::vector<uint8_t>> reports(const kv4sim_monitor *monitor, int kind)
     {
@@ -103,7 +110,7 @@ protected:
 
     debug_capture debug;
 
-private:
+  private:
     std::vector<std::vector<kv4sim_value_cap>> layouts_;
 };
 

@@ -25,7 +25,7 @@ kv4::win32_device *make_device(const char *serial, const char *path = nullptr)
 }
 
 class Registry : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(tkcmdsetUSB_init(), 0); }
     void TearDown() override { tkcmdsetUSB_shutdown_all(); }
 };
@@ -122,7 +122,7 @@ TEST_F(Registry, DeviceLockIsReentrantAndMissingWhileClosed)
     kv4::win32_device *device = kv4::tkusb_platform_register(make_device("A"));
     EXPECT_EQ(device->lock(), TKCMDSET_MUTEX_FAILED_ERR); // never opened
     EXPECT_EQ(device->close(), 0);
-    EXPECT_EQ(device->close(), 0); // closing twice is harmless
+    EXPECT_EQ(device->close(), 0);   // closing twice is harmless
     device->device_lock_live = true; // as a successful open leaves it
     EXPECT_EQ(device->lock(), 0);
     EXPECT_EQ(device->lock(), 0);

@@ -28,7 +28,7 @@ struct scripted_answer {
 };
 
 class Transaction : public SimTest {
-protected:
+  protected:
     // A monitor with input and output reports of 20 and 60 bytes (IDs 1, 2 in, 3, 4 out).
     void SetUp() override
     {
