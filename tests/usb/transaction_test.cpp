@@ -33,146 +33,122 @@ class Transaction : public SimTest {
     void SetUp() override
     {
         SimTest::SetUp();
-        monitor = attach_layout(layout({20, 60}, {20, 60}));
-        ASSERT_EQ(find(), std::vector<uint16_t>{0});
+        monitor = open_port(layout({20, 60}, {20, 60}));
         kv4sim_set_responder(monitor, &scripted_answer::respond, &script);
-        kv4sim_wire_clear(monitor);
     }
-    int16_t run(Bytes command, uint16_t *response_length, uint16_t timeout = 1000)
+    // do_command asking for length bytes back; delivered is what it reports delivered.
+    int16_t run(Bytes command, uint16_t length = 10, uint16_t timeout = 1000)
     {
         response.assign(512, 0xEE);
+        delivered = length;
         return tkcmdsetUSB_do_command(0, command.data(), static_cast<uint16_t>(command.size()), response.data(),
-                                      response_length, timeout);
+                                      &delivered, timeout);
     }
     kv4sim_monitor *monitor = nullptr;
     scripted_answer script;
     Bytes response;
+    uint16_t delivered = 0;
 };
 
 TEST_F(Transaction, TheInputReportIsTheSmallestThatHoldsTheResponse)
 {
     script.answer = Bytes(59, 0x11);
     script.answer[0] = 1;
-    uint16_t length = 20;
-    EXPECT_EQ(run({0x77}, &length), 0);
-    EXPECT_EQ(length, 19); // a 20-byte report carries at most 19 bytes to the host
-    length = 19;
-    EXPECT_EQ(run({0x77}, &length), 0);
-    EXPECT_EQ(length, 19);
-    length = 21;
-    EXPECT_EQ(run({0x77}, &length), 0);
-    EXPECT_EQ(length, 21);
+    // A 20-byte report carries at most 19 bytes to the host.
+    for (const auto &[asked, got] : {std::pair<uint16_t, uint16_t>{20, 19}, {19, 19}, {21, 21}}) {
+        EXPECT_EQ(run({0x77}, asked), 0);
+        EXPECT_EQ(delivered, got) << asked;
+    }
     EXPECT_EQ(response[20], 0x11);
     EXPECT_EQ(response[21], 0xEE); // nothing past the delivered length
     kv4sim_wire_clear(monitor);
-    length = 61;
-    EXPECT_EQ(run({0x77}, &length), TKUSB_TOOLONG_REPORT_ERR);
+    EXPECT_EQ(run({0x77}, 61), TKUSB_TOOLONG_REPORT_ERR);
     EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
 }
 
-TEST_F(Transaction, TheOutputReportFollowsTheBufferMode)
+TEST_F(Transaction, TheOutputReportFollowsTheBufferModeAndTheCommandMustFitATransfer)
 {
     script.answer = {1};
-    uint16_t length = 50;
-    ASSERT_EQ(run({0x77, 0xA1, 0xA2}, &length), 0);
+    ASSERT_EQ(run({0x77, 0xA1, 0xA2}, 50), 0);
     ASSERT_EQ(kv4::port_set_buffer_mode(0, TKUSB_BUFFER_MODE_COMMAND), 0);
-    length = 50;
-    ASSERT_EQ(run({0x77, 0xB1, 0xB2}, &length), 0);
-    std::vector<kv4sim_wire_entry> log = wire(monitor);
-    ASSERT_EQ(log.size(), 4u);
-    ASSERT_EQ(log[0].kind, KV4SIM_WIRE_OUTPUT);
-    EXPECT_EQ(log[0].length, 61u); // every transfer is 1 + the largest report
-    EXPECT_EQ(log[0].bytes[0], 4); // 60-byte output report: chosen by the response length
-    EXPECT_EQ(Bytes(log[0].bytes + 1, log[0].bytes + 4), (Bytes{0x77, 0xA1, 0xA2}));
-    EXPECT_EQ(log[2].kind, KV4SIM_WIRE_OUTPUT);
-    EXPECT_EQ(log[2].bytes[0], 3); // 20-byte output report: chosen by the command length
-    EXPECT_EQ(Bytes(log[2].bytes + 1, log[2].bytes + 4), (Bytes{0x77, 0xB1, 0xB2}));
+    ASSERT_EQ(run({0x77, 0xB1, 0xB2}, 50), 0);
+    const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_OUTPUT);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(sent[0].size(), 61u);                            // every transfer is 1 + the largest report
+    EXPECT_EQ(head(sent[0], 4), (Bytes{4, 0x77, 0xA1, 0xA2})); // 60 bytes: chosen by the response length
+    EXPECT_EQ(head(sent[1], 4), (Bytes{3, 0x77, 0xB1, 0xB2})); // 20 bytes: chosen by the command length
+
+    kv4sim_wire_clear(monitor);
+    EXPECT_EQ(run(Bytes(61, 0x77)), TKUSB_TOOLONG_REPORT_ERR); // refused before any copy
+    EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
+    EXPECT_EQ(run(Bytes(60, 0x77)), 0); // the largest that fits
 }
 
 TEST_F(Transaction, TheMonitorsStatusByteDecidesTheResult)
 {
-    uint16_t length = 10;
-    script.answer = {0x00, 0xD8, 0x8C};
-    EXPECT_EQ(run({0x77}, &length), TKUSB_INVALID_PORT_ERR);
-    script.answer = {0x01, 0xD8, 0x8C};
-    EXPECT_EQ(run({0x77}, &length), 0);
-    script.answer = {0x00, 0x00, 0x05};
-    EXPECT_EQ(run({0x77}, &length), 5);
-    script.answer = {0x00, 0x00, 0x00};
-    EXPECT_EQ(run({0x77}, &length), 0);
+    const std::pair<Bytes, int16_t> cases[] = {
+        {{0x00, 0xD8, 0x8C}, TKUSB_INVALID_PORT_ERR}, {{0x01, 0xD8, 0x8C}, 0}, {{0x00, 0x00, 0x05}, 5}, {{0, 0, 0}, 0}};
+    for (const auto &[answer, result] : cases) {
+        script.answer = answer;
+        EXPECT_EQ(run({0x77}), result) << int{answer[2]};
+    }
 }
 
 TEST_F(Transaction, TimeOutsCancelButLeaveThePortUsable)
 {
     script.answer = {1, 2, 3};
     kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 1);
-    uint16_t length = 10;
-    EXPECT_EQ(run({0x77}, &length, 30), TKUSB_READ_TIMEOUT_ERR);
-    EXPECT_EQ(run({0x77}, &length, 0), TKUSB_READ_TIMEOUT_ERR);
+    EXPECT_EQ(run({0x77}, 10, 30), TKUSB_READ_TIMEOUT_ERR);
+    EXPECT_EQ(run({0x77}, 10, 0), TKUSB_READ_TIMEOUT_ERR);
     EXPECT_EQ(response[1], 0xEE); // left as it was (byte 0 is cleared before every command)
     kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 0);
     // A read with timeout 0 succeeds when the answer is there at once.
-    EXPECT_EQ(run({0x77}, &length, 0), 0);
+    EXPECT_EQ(run({0x77}, 10, 0), 0);
     kv4sim_set_latency_us(monitor, 3000000, 0);
-    EXPECT_EQ(run({0x77}, &length, 50), TKUSB_WRITE_TIMEOUT_ERR);
+    EXPECT_EQ(run({0x77}, 10, 50), TKUSB_WRITE_TIMEOUT_ERR);
     kv4sim_set_latency_us(monitor, 0, 0);
-    EXPECT_EQ(run({0x77}, &length), 0);
+    EXPECT_EQ(run({0x77}), 0);
     EXPECT_EQ(debug.count_starting_with("------>USB DLL:**Closed Device"), 0u); // the port stayed open
 }
 
-TEST_F(Transaction, RefusedTransfersCloseThePortUntilItIsReopened)
+TEST_F(Transaction, RefusedOrInterruptedTransfersCloseThePortUntilItIsReopened)
 {
-    uint16_t length = 10;
     script.answer = {1};
     kv4sim_set_fault(monitor, KV4SIM_FAULT_REFUSE_WRITE, 1);
-    EXPECT_EQ(run({0x77}, &length), TKUSB_WRITE_FAILED_ERR);
+    EXPECT_EQ(run({0x77}), TKUSB_WRITE_FAILED_ERR);
     EXPECT_EQ(debug.count("------>USB DLL:**Closed Device Due to ERROR_IO_PENDING**"), 1u);
-    EXPECT_EQ(run({0x77}, &length), TKUSB_DEVICE_CLOSED_ERR);
+    EXPECT_EQ(run({0x77}), TKUSB_DEVICE_CLOSED_ERR);
     kv4sim_set_fault(monitor, KV4SIM_FAULT_REFUSE_WRITE, 0);
     kv4sim_set_fault(monitor, KV4SIM_FAULT_REFUSE_READ, 1);
     ASSERT_EQ(tkcmdsetUSB_reset_port(0), 0);
-    EXPECT_EQ(run({0x77}, &length), TKUSB_READ_FAILED_ERR);
+    EXPECT_EQ(run({0x77}), TKUSB_READ_FAILED_ERR);
     EXPECT_EQ(debug.count("------>USB DLL:**Closed Device Due to READ_FAILED_ERR**"), 1u);
-    EXPECT_EQ(run({0x77}, &length), TKUSB_DEVICE_CLOSED_ERR);
+    EXPECT_EQ(run({0x77}), TKUSB_DEVICE_CLOSED_ERR);
     kv4sim_set_fault(monitor, KV4SIM_FAULT_REFUSE_READ, 0);
     ASSERT_EQ(tkcmdsetUSB_reset_port(0), 0);
-    EXPECT_EQ(run({0x77}, &length), 0);
-}
+    EXPECT_EQ(run({0x77}), 0);
 
-TEST_F(Transaction, AMonitorUnpluggedMidTransferEndsItWithAFailure)
-{
-    uint16_t length = 10;
+    // Unplugged while the write is under way.
     kv4sim_set_latency_us(monitor, 20000, 0);
     kv4sim_set_fault(monitor, KV4SIM_FAULT_UNPLUG_ON_WRITE, 1);
-    EXPECT_EQ(run({0x77}, &length), TKUSB_WRITE_FAILED_ERR);
-    EXPECT_EQ(run({0x77}, &length), TKUSB_DEVICE_CLOSED_ERR);
+    EXPECT_EQ(run({0x77}), TKUSB_WRITE_FAILED_ERR);
+    EXPECT_EQ(run({0x77}), TKUSB_DEVICE_CLOSED_ERR);
 }
 
 TEST_F(Transaction, APortBusyWithAnAsynchronousExchangeSendsNothing)
 {
     kv4::win32_device *device = kv4::tkusb_platform_get_device(0);
     device->io_state = kv4::TKUSB_IO_WRITING;
-    uint16_t length = 10;
-    EXPECT_EQ(run({0x77}, &length), TKUSB_ASYNC_INPROGRESS_ERR);
+    EXPECT_EQ(run({0x77}), TKUSB_ASYNC_INPROGRESS_ERR);
     EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
     device->io_state = kv4::TKUSB_IO_IDLE;
-}
-
-TEST_F(Transaction, CommandsLongerThanATransferAreRefusedBeforeAnyCopy)
-{
-    uint16_t length = 10;
-    EXPECT_EQ(run(Bytes(61, 0x77), &length), TKUSB_TOOLONG_REPORT_ERR);
-    EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
-    script.answer = {1};
-    EXPECT_EQ(run(Bytes(60, 0x77), &length), 0); // the largest that fits
 }
 
 TEST_F(Transaction, AHostHoldingTheLibraryLockCanStillRunCommands)
 {
     script.answer = {1};
     ASSERT_EQ(tkcmdsetUSB_lock(), 0);
-    uint16_t length = 10;
-    EXPECT_EQ(run({0x77}, &length), 0);
+    EXPECT_EQ(run({0x77}), 0);
     ASSERT_EQ(tkcmdsetUSB_unlock(), 0);
 }
 
