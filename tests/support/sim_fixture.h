@@ -43,23 +43,19 @@ class SimTest : public ::testing::Test {
         desc.serial = serial;
         return attach(&desc);
     }
-    kv4sim_monitor *attach_layout(std::vector<kv4sim_value_cap> caps, kv4sim_monitor_desc desc = {})
-    {
-        if (!caps.empty()) {
-            layouts_.push_back(std::move(caps));
-            desc.caps = layouts_.back().data();
-            desc.ncaps = layouts_.back().size();
-        }
-        return attach(&desc);
-    }
     // A fresh bus and library with one monitor (the default layout, or caps; desc for the rest of
     // its description) found on port 0, its wire log cleared.
-    kv4sim_monitor *open_port(std::vector<kv4sim_value_cap> caps = {}, const kv4sim_monitor_desc &desc = {})
+    kv4sim_monitor *open_port(std::vector<kv4sim_value_cap> caps = {}, kv4sim_monitor_desc desc = {})
     {
         tkcmdsetUSB_shutdown_all();
         kv4sim_reset();
         EXPECT_EQ(tkcmdsetUSB_init(), 0);
-        kv4sim_monitor *monitor = attach_layout(std::move(caps), desc);
+        layouts_.push_back(std::move(caps));
+        if (!layouts_.back().empty()) {
+            desc.caps = layouts_.back().data();
+            desc.ncaps = layouts_.back().size();
+        }
+        kv4sim_monitor *monitor = attach(&desc);
         EXPECT_EQ(find(), std::vector<uint16_t>{0});
         kv4sim_wire_clear(monitor);
         return monitor;
@@ -74,32 +70,21 @@ class SimTest : public ::testing::Test {
         return std::vector<uint16_t>(ports, ports + count);
     }
 
-    // The wire log of a monitor.
-    static std::vector<kv4sim_wire_entry> wire(const kv4sim_monitor *monitor)
+    // The whole transfers of one kind (KV4SIM_WIRE_OUTPUT, ...) in the wire log, report ID in byte 0.
+    static std::vector<std::vector<uint8_t>> reports(const kv4sim_monitor *monitor, int kind)
     {
-        std::vector<kv4sim_wire_entry> entries(kv4sim_wire_count(monitor));
-        for (std::size_t i = 0; i < entries.size(); ++i)
-            kv4sim_wire_get(monitor, i, &entries[i]);
-        return entries;
-    }
-    static std::vector<uint8_t> bytes(const kv4sim_wire_entry &entry)
-    {
-        return std::vector<uint8_t>(entry.bytes, entry.bytes + entry.length);
+        std::vector<std::vector<uint8_t>> out;
+        kv4sim_wire_entry entry;
+        for (std::size_t i = 0; kv4sim_wire_get(monitor, i, &entry) == 0; ++i)
+            if (entry.kind == kind)
+                out.emplace_back(entry.bytes, entry.bytes + entry.length);
+        return out;
     }
     // The first n bytes, or all there are.
     static std::vector<uint8_t> head(const std::vector<uint8_t> &bytes, std::size_t n)
     {
         return std::vector<uint8_t>(bytes.begin(),
                                     bytes.begin() + static_cast<std::ptrdiff_t>(std::min(n, bytes.size())));
-    }
-    // The whole transfers of one kind (KV4SIM_WIRE_OUTPUT, ...), report ID in byte 0.
-    static std::vector<std::vector<uint8_t>> reports(const kv4sim_monitor *monitor, int kind)
-    {
-        std::vector<std::vector<uint8_t>> out;
-        for (const kv4sim_wire_entry &entry : wire(monitor))
-            if (entry.kind == kind)
-                out.push_back(bytes(entry));
-        return out;
     }
     static uint8_t buffer_mode(uint16_t port = 0)
     {
