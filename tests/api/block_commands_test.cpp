@@ -6,6 +6,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -118,12 +119,8 @@ TEST_F(BlockCommands, LongBlocksNeedCommandModeToFindAnOutputReport)
 // Refused blocks send nothing and leave the port's buffer mode as it was.
 TEST_F(BlockCommands, BlockLimitsFollowTheLargestReport)
 {
-    const struct {
-        uint16_t report; // input and output report of this size: the largest report M
-        const char *name;
-        uint32_t accepted; // in the member's units
-        uint32_t refused;
-    } limits[] = {
+    // Input and output reports of one size M, the largest; the counts are in the member's units.
+    const std::tuple<uint16_t, const char *, uint32_t, uint32_t> limits[] = {
         {64, "write_memblk8", 54, 55},                                            // 64 - 9 = 55, made even
         {64, "read_flashblk16", 31, 32},                                          // 62 bytes <= 63, 64 > 63
         {65, "write_spiflashblk8", 56, 57},                                       // 65 - 9 = 56
@@ -132,19 +129,18 @@ TEST_F(BlockCommands, BlockLimitsFollowTheLargestReport)
         {1024, "write_memblk16", 245, 246},    {1024, "write_eeblk8", 492, 493},
         {1024, "read_spiflashblk8", 499, 500}, {1024, "read_eeblk8", 499, 500},
     };
-    for (const auto &l : limits) {
-        SCOPED_TRACE(std::string(l.name) + " M=" + std::to_string(l.report));
-        const member &m = by_name(l.name);
-        open(layout({l.report}, {l.report}));
+    for (const auto &[report, name, accepted, refused] : limits) {
+        SCOPED_TRACE(std::string(name) + " M=" + std::to_string(report));
+        const member &m = by_name(name);
+        open(layout({report}, {report}));
         ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
         Bytes data(1024, 0x5A);
-        uint16_t length = static_cast<uint16_t>(l.refused * m.unit + 1);
-        EXPECT_EQ(m.run(0, 0, data.data(), l.refused, &length),
-                  m.write ? TKUSB_WRITE_FAILED_ERR : TKUSB_READ_FAILED_ERR);
+        uint16_t length = static_cast<uint16_t>(refused * m.unit + 1);
+        EXPECT_EQ(m.run(0, 0, data.data(), refused, &length), m.write ? TKUSB_WRITE_FAILED_ERR : TKUSB_READ_FAILED_ERR);
         EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
         EXPECT_EQ(buffer_mode(), 7);
-        length = m.write ? 1 : static_cast<uint16_t>(l.accepted * m.unit + 1);
-        EXPECT_EQ(m.run(0, 0, data.data(), l.accepted, &length), 0);
+        length = m.write ? 1 : static_cast<uint16_t>(accepted * m.unit + 1);
+        EXPECT_EQ(m.run(0, 0, data.data(), accepted, &length), 0);
         EXPECT_EQ(reports(monitor, KV4SIM_WIRE_OUTPUT).size(), 1u);
         EXPECT_EQ(buffer_mode(), 7);
     }

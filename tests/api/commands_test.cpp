@@ -49,20 +49,16 @@ TEST_F(Commands, EchoPadsTheFrameToAtLeast110BytesAndAsksForAsManyBack)
 TEST_F(Commands, StatusDecodesTheAnswersFirstFourBytes)
 {
     open();
-    const struct {
-        uint32_t word;
-        int16_t result;
-        uint32_t status;
-    } cases[] = {{0x12345678, 0, 0x12345678},
-                 {0x01000000, 0, 0x01000000},
-                 {0x00FF9C77, -100, 0},
-                 {0x00D88C00, TKUSB_INVALID_PORT_ERR, 0},
-                 {0x00000042, 0, 0x00000042}};
-    for (const auto &c : cases) {
-        kv4sim_set_status_word(monitor, c.word);
+    const std::tuple<uint32_t, int16_t, uint32_t> cases[] = {{0x12345678, 0, 0x12345678},
+                                                             {0x01000000, 0, 0x01000000},
+                                                             {0x00FF9C77, -100, 0},
+                                                             {0x00D88C00, TKUSB_INVALID_PORT_ERR, 0},
+                                                             {0x00000042, 0, 0x00000042}};
+    for (const auto &[word, result, expected] : cases) {
+        kv4sim_set_status_word(monitor, word);
         uint32_t status = 0xDEADBEEF;
-        EXPECT_EQ(tkcmdsetUSB_status(0, &status), c.result) << std::hex << c.word;
-        EXPECT_EQ(status, c.status) << std::hex << c.word;
+        EXPECT_EQ(tkcmdsetUSB_status(0, &status), result) << std::hex << word;
+        EXPECT_EQ(status, expected) << std::hex << word;
     }
     // The one-byte frame 0C asks for the largest report's worth (500), so the 500-byte output report
     // carries it.

@@ -83,43 +83,30 @@ TEST(ErrorTable, UnknownCodesGetPlaceholders)
     }
 }
 
+// What a lookup leaves in a buffer of size bytes filled with 0x7F when given length bytes.
+std::string buffer_after(lookup get, int16_t code, uint16_t length, std::size_t size = 32)
+{
+    std::string buffer(size, '\x7f');
+    get(code, buffer.data(), length);
+    return buffer;
+}
+
+// Bytes up to length are written, zero-filled after the text, never terminated past it; nothing
+// beyond length is touched.
 TEST(ErrorTable, BoundedCopyEdges)
 {
-    // Exact fit: all 22 characters, no terminator, nothing beyond.
-    char buf[32];
-    std::memset(buf, 0x7f, sizeof buf);
-    tkcmdsetUSB_get_error_name(-10100, buf, 22);
-    EXPECT_EQ(std::string(buf, 22), "TKUSB_INVALID_PORT_ERR");
-    EXPECT_EQ(buf[22], '\x7f');
-    // One more byte: terminated, still nothing beyond.
-    std::memset(buf, 0x7f, sizeof buf);
-    tkcmdsetUSB_get_error_name(-10100, buf, 23);
-    EXPECT_STREQ(buf, "TKUSB_INVALID_PORT_ERR");
-    EXPECT_EQ(buf[23], '\x7f');
-    // Truncation keeps the first length characters, placeholders included.
-    std::memset(buf, 0x7f, sizeof buf);
-    tkcmdsetUSB_get_error_name(0, buf, 7);
-    EXPECT_EQ(std::string(buf, 7), "Unknown");
-    EXPECT_EQ(buf[7], '\x7f');
-
-    // Zero fill to exactly length bytes.
-    char wide[120];
-    std::memset(wide, 0x7f, sizeof wide);
-    tkcmdsetUSB_get_error_text(-10109, wide, 100);
-    const size_t len = std::strlen("The USB port has not been initialized");
-    EXPECT_STREQ(wide, "The USB port has not been initialized");
-    for (size_t i = len; i < 100; ++i)
-        EXPECT_EQ(wide[i], '\0') << "byte " << i;
-    for (size_t i = 100; i < sizeof wide; ++i)
-        EXPECT_EQ(wide[i], '\x7f') << "byte " << i;
-
-    // Length 0 and null buffers write nothing and do not crash.
-    std::memset(buf, 0x7f, sizeof buf);
-    tkcmdsetUSB_get_error_name(-10100, buf, 0);
-    tkcmdsetUSB_get_error_text(-10100, buf, 0);
-    kv4::bounded_copy(buf, "abc", 0);
-    for (char c : buf)
-        EXPECT_EQ(c, '\x7f');
+    const std::string name = "TKUSB_INVALID_PORT_ERR", text = "The USB port has not been initialized";
+    EXPECT_EQ(buffer_after(tkcmdsetUSB_get_error_name, -10100, 22), name + std::string(10, '\x7f'));
+    EXPECT_EQ(buffer_after(tkcmdsetUSB_get_error_name, -10100, 23), name + '\0' + std::string(9, '\x7f'));
+    EXPECT_EQ(buffer_after(tkcmdsetUSB_get_error_name, 0, 7), "Unknown" + std::string(25, '\x7f'));
+    EXPECT_EQ(buffer_after(tkcmdsetUSB_get_error_text, -10109, 100, 120),
+              text + std::string(100 - text.size(), '\0') + std::string(20, '\x7f'));
+    EXPECT_EQ(buffer_after(tkcmdsetUSB_get_error_name, -10100, 0), std::string(32, '\x7f'));
+    EXPECT_EQ(buffer_after(tkcmdsetUSB_get_error_text, -10100, 0), std::string(32, '\x7f'));
+    char buffer[4] = {'x', 'x', 'x', 'x'};
+    kv4::bounded_copy(buffer, "abc", 0);
+    EXPECT_EQ(std::string(buffer, 4), "xxxx");
+    // Null buffers write nothing and do not crash.
     tkcmdsetUSB_get_error_name(-10100, nullptr, 36);
     tkcmdsetUSB_get_error_text(12345, nullptr, 140);
     kv4::bounded_copy(nullptr, "abc", 10);

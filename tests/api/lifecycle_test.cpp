@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <tuple>
 
 namespace {
 
@@ -63,33 +64,27 @@ TEST_F(Lifecycle, SecondInitialisationTearsDownAndRestartsNumbering)
 
 TEST(VersionGate, RefusesOnlyTheClassesItShould)
 {
-    const struct {
-        uint16_t version_class;
-        bool accepted;
-    } cases[] = {{0x0000, false}, {0x0050, false}, {0x0101, false}, {0x0102, false}, {0x0200, false},
-                 {0x020A, false}, {0x020B, true},  {0x0100, true},  {0x0103, true},  {0x0104, true},
-                 {0x0105, true},  {0x0107, true},  {0x0108, true},  {0x0300, true}};
-    for (const auto &c : cases)
-        EXPECT_EQ(kv4::os_version_accepted(c.version_class), c.accepted) << std::hex << c.version_class;
+    const std::pair<uint16_t, bool> cases[] = {{0x0000, false}, {0x0050, false}, {0x0101, false}, {0x0102, false},
+                                               {0x0200, false}, {0x020A, false}, {0x020B, true},  {0x0100, true},
+                                               {0x0103, true},  {0x0104, true},  {0x0105, true},  {0x0107, true},
+                                               {0x0108, true},  {0x0300, true}};
+    for (const auto &[version_class, accepted] : cases)
+        EXPECT_EQ(kv4::os_version_accepted(version_class), accepted) << std::hex << version_class;
     // The running system passes the gate, whatever it is.
     EXPECT_TRUE(kv4::os_version_accepted(kv4::os_version_class()));
 }
 
 TEST(VersionGate, ClassifiesWindowsVersions)
 {
-    const struct {
-        uint32_t platform_id, major, minor;
-        char mark;
-        uint16_t version_class;
-    } cases[] = {
+    const std::tuple<uint32_t, uint32_t, uint32_t, char, uint16_t> cases[] = {
         {1, 4, 0, 'B', 0x0108}, {1, 4, 0, 'C', 0x0108},  {1, 4, 0, ' ', 0x0101}, {1, 4, 10, 'A', 0x0104},
         {1, 4, 10, 0, 0x0103},  {1, 4, 90, 'A', 0x0105}, {1, 4, 3, 'A', 0x0100}, {1, 5, 0, 'B', 0x0100},
         {2, 5, 0, 0, 0x0107},   {2, 5, 1, 0, 0x0108},    {2, 10, 0, 0, 0x0108},  {0, 3, 1, 0, 0x0100},
         {3, 10, 0, 0, 0x0100},
     };
-    for (const auto &c : cases)
-        EXPECT_EQ(kv4::classify_windows_version(c.platform_id, c.major, c.minor, c.mark), c.version_class)
-            << c.platform_id << ' ' << c.major << '.' << c.minor << " '" << c.mark << '\'';
+    for (const auto &[platform_id, major, minor, mark, version_class] : cases)
+        EXPECT_EQ(kv4::classify_windows_version(platform_id, major, minor, mark), version_class)
+            << platform_id << ' ' << major << '.' << minor << " '" << mark << '\'';
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace kv4 {
@@ -115,25 +116,21 @@ TEST_F(SimBus, ProductStringsAreUtf16CutToTheBuffer)
 TEST(SimMonitor, RefusesFramesTooShortForTheirCommandAndAnswersTooLongForTheRoom)
 {
     kv4::sim::device monitor;
-    const struct {
-        std::vector<uint8_t> frame;
-        std::size_t capacity;
-        int16_t code;
-    } cases[] = {
-        {{0x0D, 0x01, 0x02}, 500, KV4SIM_ERR_SHORT_FRAME},                   // special
-        {{0x23, 0x00, 0x00}, 500, KV4SIM_ERR_SHORT_FRAME},                   // block header
-        {{0x24, 0x00, 0x00, 0x00, 0x02, 0x77}, 500, KV4SIM_ERR_SHORT_FRAME}, // block data
-        {{0x2C, 0x00, 0x00}, 500, KV4SIM_ERR_SHORT_FRAME},                   // image CRC
-        {{0x2A, 0, 0, 0, 0, 0x01, 0x00}, 200, KV4SIM_ERR_ANSWER_TOO_LONG},   // 256 bytes
-    };
-    for (const auto &c : cases) {
-        std::vector<uint8_t> answer(c.capacity);
+    // A special, a block header, a block's data, an image CRC, then 256 bytes asked into 200.
+    const std::tuple<std::vector<uint8_t>, std::size_t, int16_t> cases[] = {
+        {{0x0D, 0x01, 0x02}, 500, KV4SIM_ERR_SHORT_FRAME},
+        {{0x23, 0x00, 0x00}, 500, KV4SIM_ERR_SHORT_FRAME},
+        {{0x24, 0x00, 0x00, 0x00, 0x02, 0x77}, 500, KV4SIM_ERR_SHORT_FRAME},
+        {{0x2C, 0x00, 0x00}, 500, KV4SIM_ERR_SHORT_FRAME},
+        {{0x2A, 0, 0, 0, 0, 0x01, 0x00}, 200, KV4SIM_ERR_ANSWER_TOO_LONG}};
+    for (const auto &[frame, capacity, code] : cases) {
+        std::vector<uint8_t> answer(capacity);
         std::size_t n = 0;
-        ASSERT_TRUE(monitor.answer(c.frame.data(), c.frame.size(), answer.data(), c.capacity, &n));
+        ASSERT_TRUE(monitor.answer(frame.data(), frame.size(), answer.data(), capacity, &n));
         answer.resize(n);
-        const auto code = static_cast<uint16_t>(c.code);
-        EXPECT_EQ(answer, (std::vector<uint8_t>{0, static_cast<uint8_t>(code >> 8), static_cast<uint8_t>(code)}))
-            << "command " << int{c.frame[0]};
+        const auto refusal = static_cast<uint16_t>(code);
+        EXPECT_EQ(answer, (std::vector<uint8_t>{0, static_cast<uint8_t>(refusal >> 8), static_cast<uint8_t>(refusal)}))
+            << "command " << int{frame[0]};
     }
 }
 
