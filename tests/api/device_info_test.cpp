@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <string>
+#include <tuple>
 
 namespace {
 
@@ -13,12 +14,7 @@ using kv4test::SimTest;
 using Bytes = std::vector<uint8_t>;
 
 using string_query = int16_t (*)(uint16_t port, char *buffer, uint8_t length);
-
-const struct {
-    const char *name;
-    string_query run;
-    const char *expected; // as described to the simulator below
-} string_queries[] = {
+const std::tuple<const char *, string_query, const char *> string_queries[] = {
     {"serial_number", &tkcmdsetUSB_serial_number, "SN-0042"},
     {"fw_version", &tkcmdsetUSB_fw_version, "FW 2.10"},
     {"hw_version", &tkcmdsetUSB_hw_version, "HW rev C"},
@@ -30,6 +26,7 @@ constexpr const char *feature_error_line = "------>USB DLL:**Closed Device Due t
 
 class DeviceInfo : public SimTest {
   protected:
+    // One monitor with the strings above, and the default layout or caps.
     void open(std::vector<kv4sim_value_cap> caps = {})
     {
         kv4sim_monitor_desc desc{};
@@ -39,28 +36,20 @@ class DeviceInfo : public SimTest {
         desc.loader_version = "BL 0.9";
         monitor = open_port(std::move(caps), desc);
     }
-    // Whether the port still carries commands.
-    static int16_t status_command()
-    {
-        uint32_t status = 0;
-        return tkcmdsetUSB_status(0, &status);
-    }
     kv4sim_monitor *monitor = nullptr;
 };
 
 TEST_F(DeviceInfo, StringsArriveTerminatedAndALengthOfZeroWritesNothing)
 {
     open();
-    for (const auto &q : string_queries) {
-        SCOPED_TRACE(q.name);
+    for (const auto &[name, query, expected] : string_queries) {
         char buffer[32];
         std::memset(buffer, 'x', sizeof buffer);
-        EXPECT_EQ(q.run(0, buffer, sizeof buffer), 0);
-        EXPECT_STREQ(buffer, q.expected);
-
+        EXPECT_EQ(query(0, buffer, sizeof buffer), 0) << name;
+        EXPECT_STREQ(buffer, expected);
         std::memset(buffer, 'x', sizeof buffer);
-        EXPECT_EQ(q.run(0, buffer, 0), 0);
-        EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, 'x'));
+        EXPECT_EQ(query(0, buffer, 0), 0) << name;
+        EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, 'x')) << name;
     }
 }
 
@@ -70,56 +59,44 @@ TEST_F(DeviceInfo, ARefusedStringClosesThePortUntilItIsReset)
 {
     open();
     std::size_t closes = 0;
-    for (const auto &q : string_queries) {
-        SCOPED_TRACE(q.name);
+    for (const auto &[name, query, expected] : string_queries) {
+        SCOPED_TRACE(name);
         char buffer[32];
         kv4sim_set_fault(monitor, KV4SIM_FAULT_REFUSE_STRINGS, 1);
-        EXPECT_EQ(q.run(0, buffer, sizeof buffer), TKUSB_GET_STRING_ERR);
+        EXPECT_EQ(query(0, buffer, sizeof buffer), TKUSB_GET_STRING_ERR);
         EXPECT_EQ(debug.count(string_error_line), ++closes);
         std::memset(buffer, 'x', sizeof buffer);
-        EXPECT_EQ(q.run(0, buffer, sizeof buffer), TKUSB_DEVICE_CLOSED_ERR);
+        EXPECT_EQ(query(0, buffer, sizeof buffer), TKUSB_DEVICE_CLOSED_ERR);
         EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, 'x'));
         EXPECT_EQ(status_command(), TKUSB_DEVICE_CLOSED_ERR);
         EXPECT_EQ(debug.count(string_error_line), closes);
 
         kv4sim_set_fault(monitor, KV4SIM_FAULT_REFUSE_STRINGS, 0);
         EXPECT_EQ(tkcmdsetUSB_reset_port(0), 0);
-        EXPECT_EQ(q.run(0, buffer, sizeof buffer), 0);
-        EXPECT_STREQ(buffer, q.expected);
+        EXPECT_EQ(query(0, buffer, sizeof buffer), 0);
+        EXPECT_STREQ(buffer, expected);
         EXPECT_EQ(status_command(), 0);
     }
 }
 
-// Which report is the largest is the report tables' business; here the cap, and the size read from
-// the port rather than the device: a closed port keeps its size.
-TEST_F(DeviceInfo, MaxReportSizeIsCappedAt500AndKeptByAClosedPort)
+// Which report is the largest is the report tables' business; here the cap at 500, and size and
+// buffer mode kept by the port, not the device: a closed or reopened port still has them.
+TEST_F(DeviceInfo, MaxReportSizeAndBufferModeAreThePortsAndTheSizeIsCappedAt500)
 {
     for (const auto &[caps, expected] : {std::pair{layout({499}, {20}, {2}), 499}, {layout({20}, {1024}), 500}}) {
-        SCOPED_TRACE(expected);
         open(caps);
+        EXPECT_EQ(buffer_mode(), TKUSB_BUFFER_MODE_RESPONSE);
+        ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
         for (int closed = 0; closed < 2; ++closed) {
             uint16_t size = 7;
             EXPECT_EQ(tkcmdsetUSB_max_report_size(0, &size), 0);
             EXPECT_EQ(size, expected);
+            EXPECT_EQ(buffer_mode(), 7);
             ASSERT_EQ(tkcmdsetUSB_shutdown(0), 0);
         }
+        ASSERT_EQ(tkcmdsetUSB_reset_port(0), 0);
+        EXPECT_EQ(buffer_mode(), 7);
     }
-}
-
-TEST_F(DeviceInfo, BufferModeStartsAtResponseAndIsReadableOnAClosedPort)
-{
-    open();
-    uint8_t mode = 0;
-    EXPECT_EQ(tkcmdsetUSB_get_buffer_mode(0, &mode), 0);
-    EXPECT_EQ(mode, TKUSB_BUFFER_MODE_RESPONSE);
-    ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
-    ASSERT_EQ(tkcmdsetUSB_shutdown(0), 0);
-    EXPECT_EQ(tkcmdsetUSB_get_buffer_mode(0, &mode), 0);
-    EXPECT_EQ(mode, 7);
-    // Reopening keeps the mode.
-    ASSERT_EQ(tkcmdsetUSB_reset_port(0), 0);
-    EXPECT_EQ(tkcmdsetUSB_get_buffer_mode(0, &mode), 0);
-    EXPECT_EQ(mode, 7);
 }
 
 TEST_F(DeviceInfo, FeatureValueTravelsHighByteFirstInTheSmallestFeatureReportThatHoldsIt)
@@ -137,9 +114,8 @@ TEST_F(DeviceInfo, FeatureValueTravelsHighByteFirstInTheSmallestFeatureReportTha
 TEST_F(DeviceInfo, AFeatureValueWithoutAReportToHoldItIsRefusedAndThePortStaysOpen)
 {
     for (auto caps : {layout({20}, {20}, {1}), layout({20}, {20})}) {
-        SCOPED_TRACE(caps.size());
         open(caps);
-        EXPECT_EQ(tkcmdsetUSB_set_feature(0, 0x1234, 0), TKUSB_TOOLONG_REPORT_ERR);
+        EXPECT_EQ(tkcmdsetUSB_set_feature(0, 0x1234, 0), TKUSB_TOOLONG_REPORT_ERR) << caps.size();
         EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
         EXPECT_EQ(status_command(), 0);
     }
@@ -154,7 +130,6 @@ TEST_F(DeviceInfo, ARefusedFeatureReportClosesThePort)
     EXPECT_EQ(status_command(), TKUSB_DEVICE_CLOSED_ERR);
     EXPECT_EQ(tkcmdsetUSB_set_feature(0, 0x1234, 0), TKUSB_DEVICE_CLOSED_ERR);
     EXPECT_EQ(debug.count(feature_error_line), 1u);
-
     kv4sim_set_fault(monitor, KV4SIM_FAULT_REFUSE_FEATURE, 0);
     ASSERT_EQ(tkcmdsetUSB_reset_port(0), 0);
     EXPECT_EQ(tkcmdsetUSB_set_feature(0, 0xBEEF, 0), 0);

@@ -1,6 +1,6 @@
-// OS primitives: events and waits, threads with timed joins, the recursive lock, debug lines.
+// OS primitives: events and waits, threads with timed joins, ticks. The recursive lock and the
+// debug sink are exercised by every registry and discovery test.
 #include "platform/platform.h"
-#include "support/debug_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -58,26 +58,6 @@ TEST(Threads, AThreadSignalsAnotherAndIsJoined)
     kv4::thread_release(thread);
     kv4::event_close(state.go);
     kv4::event_close(state.done);
-}
-
-TEST(RecursiveLock, IsReentrant)
-{
-    kv4::recursive_lock lock;
-    EXPECT_EQ(lock.enter(), 0);
-    EXPECT_EQ(lock.enter(), 0);
-    EXPECT_EQ(lock.leave(), 0);
-    EXPECT_EQ(lock.leave(), 0);
-}
-
-TEST(DebugLines, ReachTheInstalledSinkOnly)
-{
-    {
-        kv4test::debug_capture capture;
-        kv4::debug_line("---->one");
-        kv4::debug_line("---->two");
-        EXPECT_EQ(capture.lines(), (std::vector<std::string>{"---->one", "---->two"}));
-    }
-    kv4::debug_line("---->nobody listens"); // no sink: must not crash
 }
 
 TEST(Ticks, AdvanceWithTime)

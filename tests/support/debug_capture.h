@@ -17,11 +17,6 @@ class debug_capture {
     debug_capture(const debug_capture &) = delete;
     debug_capture &operator=(const debug_capture &) = delete;
 
-    std::vector<std::string> lines() const
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return lines_;
-    }
     std::size_t count(const std::string &line) const
     {
         std::lock_guard<std::mutex> guard(mutex_);

@@ -86,6 +86,12 @@ class SimTest : public ::testing::Test {
         return std::vector<uint8_t>(bytes.begin(),
                                     bytes.begin() + static_cast<std::ptrdiff_t>(std::min(n, bytes.size())));
     }
+    // Whether port 0 carries commands.
+    static int16_t status_command()
+    {
+        uint32_t status = 0;
+        return tkcmdsetUSB_status(0, &status);
+    }
     static uint8_t buffer_mode(uint16_t port = 0)
     {
         uint8_t value = 0;

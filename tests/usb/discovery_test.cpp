@@ -8,14 +8,7 @@ namespace {
 using kv4test::SimTest;
 using Ports = std::vector<uint16_t>;
 
-class Discovery : public SimTest {
-  protected:
-    static int16_t status_command()
-    {
-        uint32_t status = 0;
-        return tkcmdsetUSB_status(0, &status);
-    }
-};
+class Discovery : public SimTest {};
 
 TEST_F(Discovery, FindsMatchingMonitorsInAttachOrderWithACaseSensitiveFilter)
 {

@@ -84,16 +84,6 @@ TEST_F(Transaction, TheOutputReportFollowsTheBufferModeAndTheCommandMustFitATran
     EXPECT_EQ(head(sent[1], 4), (Bytes{3, 0x77, 0xB1, 0xB2})); // 20 bytes: chosen by the command length
 }
 
-TEST_F(Transaction, TheMonitorsStatusByteDecidesTheResult)
-{
-    const std::pair<Bytes, int16_t> cases[] = {
-        {{0x00, 0xD8, 0x8C}, TKUSB_INVALID_PORT_ERR}, {{0x01, 0xD8, 0x8C}, 0}, {{0x00, 0x00, 0x05}, 5}, {{0, 0, 0}, 0}};
-    for (const auto &[answer, result] : cases) {
-        script.answer = answer;
-        EXPECT_EQ(run({0x77}), result) << int{answer[2]};
-    }
-}
-
 TEST_F(Transaction, TimeOutsCancelButLeaveThePortUsable)
 {
     script.answer = {1, 2, 3};
