@@ -101,24 +101,9 @@ TEST_F(Transaction, TimeOutsCancelButLeaveThePortUsable)
     EXPECT_EQ(debug.count_starting_with("------>USB DLL:**Closed Device"), 0u); // the port stayed open
 }
 
-TEST_F(Transaction, RefusedOrInterruptedTransfersCloseThePortUntilItIsReopened)
+// Refused transfers are the device information tests' table of refusals.
+TEST_F(Transaction, AMonitorUnpluggedWhileTheWriteIsUnderWayClosesThePort)
 {
-    script.answer = {1};
-    kv4sim_set_fault(monitor, KV4SIM_FAULT_REFUSE_WRITE, 1);
-    EXPECT_EQ(run({0x77}), TKUSB_WRITE_FAILED_ERR);
-    EXPECT_EQ(debug.count("------>USB DLL:**Closed Device Due to ERROR_IO_PENDING**"), 1u);
-    EXPECT_EQ(run({0x77}), TKUSB_DEVICE_CLOSED_ERR);
-    kv4sim_set_fault(monitor, KV4SIM_FAULT_REFUSE_WRITE, 0);
-    kv4sim_set_fault(monitor, KV4SIM_FAULT_REFUSE_READ, 1);
-    ASSERT_EQ(tkcmdsetUSB_reset_port(0), 0);
-    EXPECT_EQ(run({0x77}), TKUSB_READ_FAILED_ERR);
-    EXPECT_EQ(debug.count("------>USB DLL:**Closed Device Due to READ_FAILED_ERR**"), 1u);
-    EXPECT_EQ(run({0x77}), TKUSB_DEVICE_CLOSED_ERR);
-    kv4sim_set_fault(monitor, KV4SIM_FAULT_REFUSE_READ, 0);
-    ASSERT_EQ(tkcmdsetUSB_reset_port(0), 0);
-    EXPECT_EQ(run({0x77}), 0);
-
-    // Unplugged while the write is under way.
     kv4sim_set_latency_us(monitor, 20000, 0);
     kv4sim_set_fault(monitor, KV4SIM_FAULT_UNPLUG_ON_WRITE, 1);
     EXPECT_EQ(run({0x77}), TKUSB_WRITE_FAILED_ERR);
