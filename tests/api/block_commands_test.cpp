@@ -3,8 +3,7 @@
 #include "api/port_operations.h"
 #include "support/sim_fixture.h"
 
-#include <cstring>
-#include <stdexcept>
+#include <map>
 #include <string>
 #include <tuple>
 
@@ -22,30 +21,22 @@ int16_t call(uint16_t port, uint32_t address, uint8_t *data, uint32_t count, uin
     return member_function(port, address, data, count, length);
 }
 
-const struct member {
-    const char *name;
+struct member {
     bool write;
     unsigned unit; // bytes per counted unit
     block_call run;
-} members[] = {
-    {"write_flashblk16", true, 2, call<tkcmdsetUSB_write_flashblk16>},
-    {"read_flashblk16", false, 2, call<tkcmdsetUSB_read_flashblk16>},
-    {"write_spiflashblk8", true, 1, call<tkcmdsetUSB_write_spiflashblk8>},
-    {"read_spiflashblk8", false, 1, call<tkcmdsetUSB_read_spiflashblk8>},
-    {"write_memblk16", true, 2, call<tkcmdsetUSB_write_memblk16>},
-    {"write_memblk8", true, 1, call<tkcmdsetUSB_write_memblk8>},
-    {"read_memblk8", false, 1, call<tkcmdsetUSB_read_memblk8>},
-    {"write_eeblk8", true, 1, call<tkcmdsetUSB_write_eeblk8>},
-    {"read_eeblk8", false, 1, call<tkcmdsetUSB_read_eeblk8>},
 };
-
-const member &by_name(const std::string &name)
-{
-    for (const member &m : members)
-        if (name == m.name)
-            return m;
-    throw std::invalid_argument(name);
-}
+const std::map<std::string, member> members = {
+    {"write_flashblk16", {true, 2, call<tkcmdsetUSB_write_flashblk16>}},
+    {"read_flashblk16", {false, 2, call<tkcmdsetUSB_read_flashblk16>}},
+    {"write_spiflashblk8", {true, 1, call<tkcmdsetUSB_write_spiflashblk8>}},
+    {"read_spiflashblk8", {false, 1, call<tkcmdsetUSB_read_spiflashblk8>}},
+    {"write_memblk16", {true, 2, call<tkcmdsetUSB_write_memblk16>}},
+    {"write_memblk8", {true, 1, call<tkcmdsetUSB_write_memblk8>}},
+    {"read_memblk8", {false, 1, call<tkcmdsetUSB_read_memblk8>}},
+    {"write_eeblk8", {true, 1, call<tkcmdsetUSB_write_eeblk8>}},
+    {"read_eeblk8", {false, 1, call<tkcmdsetUSB_read_eeblk8>}},
+};
 
 class BlockCommands : public SimTest {
   protected:
@@ -131,7 +122,7 @@ TEST_F(BlockCommands, BlockLimitsFollowTheLargestReport)
     };
     for (const auto &[report, name, accepted, refused] : limits) {
         SCOPED_TRACE(std::string(name) + " M=" + std::to_string(report));
-        const member &m = by_name(name);
+        const member &m = members.at(name);
         open(layout({report}, {report}));
         ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
         Bytes data(1024, 0x5A);
@@ -153,17 +144,17 @@ TEST_F(BlockCommands, EmptyOversizedAndUnanswerableBlocksSendNothing)
     open(layout({1024}, {1024}));
     Bytes data(1024, 0xEE);
     uint16_t length = 11;
-    for (const member &m : members) {
-        EXPECT_EQ(m.run(9, 0, data.data(), 0, &length), 0) << m.name;
+    for (const auto &[name, m] : members) {
+        EXPECT_EQ(m.run(9, 0, data.data(), 0, &length), 0) << name;
         if (m.unit == 2) {
             for (uint32_t words : {0x80000000u, 0x80000001u, 0xFFFFFFFFu})
                 EXPECT_EQ(m.run(0, 0, data.data(), words, &length),
                           m.write ? TKUSB_WRITE_FAILED_ERR : TKUSB_READ_FAILED_ERR)
-                    << m.name << ' ' << words;
+                    << name << ' ' << words;
         }
         length = 502;
-        EXPECT_EQ(m.run(0, 0, data.data(), 4, &length), TKUSB_INVALID_PARAMETER) << m.name;
-        EXPECT_EQ(m.run(0, 0, data.data(), 4, nullptr), TKUSB_INVALID_PARAMETER) << m.name;
+        EXPECT_EQ(m.run(0, 0, data.data(), 4, &length), TKUSB_INVALID_PARAMETER) << name;
+        EXPECT_EQ(m.run(0, 0, data.data(), 4, nullptr), TKUSB_INVALID_PARAMETER) << name;
     }
     uint32_t crc = 0;
     tkcmdsetUSB_update_status status{};
@@ -172,8 +163,8 @@ TEST_F(BlockCommands, EmptyOversizedAndUnanswerableBlocksSendNothing)
     EXPECT_EQ(tkcmdsetUSB_get_update_status(0, &status, &length), TKUSB_INVALID_PARAMETER);
     EXPECT_EQ(tkcmdsetUSB_get_V3_update_status(0, &v3, &length), TKUSB_INVALID_PARAMETER);
     tkcmdsetUSB_shutdown_all();
-    for (const member &m : members)
-        EXPECT_EQ(m.run(0, 0, data.data(), 0, &length), 0) << m.name;
+    for (const auto &[name, m] : members)
+        EXPECT_EQ(m.run(0, 0, data.data(), 0, &length), 0) << name;
     EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
 
     // The largest response length the area holds: the status byte and 500 bytes.
