@@ -44,9 +44,12 @@ class SimBus : public ::testing::Test {
     kv4::hid_transfer t{};
 };
 
-TEST_F(SimBus, OneHandleAtATimeAndItDiesWithItsMonitor)
+// Strings go out as terminated UTF-16, cut to the buffer's room.
+TEST_F(SimBus, OneHandleAtATimeDescribesItsMonitorAndDiesWithIt)
 {
-    kv4sim_monitor *m = kv4sim_attach(nullptr);
+    kv4sim_monitor_desc desc{};
+    desc.product = "Z\xC3\xBCrich \xF0\x9F\x9A\xB2\xFF\xC3!"; // a bicycle beyond the BMP, then malformed bytes
+    kv4sim_monitor *m = kv4sim_attach(&desc);
     uint32_t error = 0;
     kv4::hid_handle probe = open(m, hid_access::probe);
     ASSERT_NE(probe, nullptr);
@@ -55,12 +58,17 @@ TEST_F(SimBus, OneHandleAtATimeAndItDiesWithItsMonitor)
     hid.close(probe);
     kv4::hid_handle h = open(m);
     ASSERT_NE(h, nullptr);
+    uint16_t buffer[63], id = 0;
+    const auto text = [&buffer] { return std::u16string(reinterpret_cast<const char16_t *>(buffer)); };
+    ASSERT_TRUE(hid.product_string(h, buffer, sizeof buffer));
+    EXPECT_EQ(text(), u"Z\u00FCrich \U0001F6B2\uFFFD\uFFFD!");
+    ASSERT_TRUE(hid.product_string(h, buffer, 7)); // room for 2 characters and the terminator
+    EXPECT_EQ(text(), u"Z\u00FC");
 
     kv4sim_detach(m);
     EXPECT_EQ(open(m, hid_access::probe, &error), nullptr);
     EXPECT_EQ(error, 2u); // not found
     kv4sim_reattach(m, 0);
-    uint16_t buffer[64], id = 0;
     EXPECT_FALSE(hid.product_string(h, buffer, sizeof buffer));
     EXPECT_FALSE(hid.product_id(h, &id));
     EXPECT_FALSE(hid.flush_input(h));
@@ -96,20 +104,6 @@ TEST_F(SimBus, FlushDiscardsQueuedInputAndCancelOrCloseEndsAPendingRead)
     ASSERT_EQ(hid.start_read(h, in.data(), transfer_length, &t), hid_io::pending);
     hid.close(h);
     EXPECT_TRUE(set());
-}
-
-TEST_F(SimBus, ProductStringsAreUtf16CutToTheBuffer)
-{
-    kv4sim_monitor_desc desc{};
-    desc.product = "Z\xC3\xBCrich \xF0\x9F\x9A\xB2\xFF\xC3!"; // a bicycle beyond the BMP, then malformed bytes
-    kv4::hid_handle h = open(kv4sim_attach(&desc));
-    uint16_t buffer[63];
-    const auto text = [&buffer] { return std::u16string(reinterpret_cast<const char16_t *>(buffer)); };
-    ASSERT_TRUE(hid.product_string(h, buffer, sizeof buffer));
-    EXPECT_EQ(text(), u"Z\u00FCrich \U0001F6B2\uFFFD\uFFFD!");
-    ASSERT_TRUE(hid.product_string(h, buffer, 7)); // room for 2 characters and the terminator
-    EXPECT_EQ(text(), u"Z\u00FC");
-    hid.close(h);
 }
 
 // Output reports are longer than any frame the library sends, and it asks for no more than fits.
