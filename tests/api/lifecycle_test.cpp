@@ -24,17 +24,13 @@ class Lifecycle : public ::testing::Test {
     void TearDown() override { tkcmdsetUSB_shutdown_all(); }
 };
 
-TEST_F(Lifecycle, BeforeInitialisationPortOperationsFailAndTheLockIsMissing)
+// Before initialisation and after shutdown_all there is no lock and no port.
+TEST_F(Lifecycle, ShutdownClosesOnePortAndShutdownAllForgetsEveryPortAndTheLock)
 {
     tkcmdsetUSB_shutdown_all();
     EXPECT_EQ(tkcmdsetUSB_lock(), TKCMDSET_MUTEX_FAILED_ERR);
     EXPECT_EQ(tkcmdsetUSB_unlock(), TKCMDSET_MUTEX_FAILED_ERR);
-    EXPECT_EQ(tkcmdsetUSB_shutdown_all(), 0);
     EXPECT_EQ(tkcmdsetUSB_get_dll_version(), 770);
-}
-
-TEST_F(Lifecycle, ShutdownClosesOnePortAndShutdownAllForgetsEveryPortAndTheLock)
-{
     ASSERT_EQ(tkcmdsetUSB_init(), 0);
     EXPECT_EQ(tkcmdsetUSB_lock(), 0);
     EXPECT_EQ(tkcmdsetUSB_unlock(), 0);
@@ -62,7 +58,7 @@ TEST_F(Lifecycle, SecondInitialisationTearsDownAndRestartsNumbering)
     EXPECT_EQ(register_device("B1")->port, 0);
 }
 
-TEST(VersionGate, RefusesOnlyTheClassesItShould)
+TEST(VersionGate, ClassifiesWindowsVersionsAndRefusesOnlyTheClassesItShould)
 {
     const std::pair<uint16_t, bool> cases[] = {{0x0000, false}, {0x0050, false}, {0x0101, false}, {0x0102, false},
                                                {0x0200, false}, {0x020A, false}, {0x020B, true},  {0x0100, true},
@@ -72,17 +68,14 @@ TEST(VersionGate, RefusesOnlyTheClassesItShould)
         EXPECT_EQ(kv4::os_version_accepted(version_class), accepted) << std::hex << version_class;
     // The running system passes the gate, whatever it is.
     EXPECT_TRUE(kv4::os_version_accepted(kv4::os_version_class()));
-}
 
-TEST(VersionGate, ClassifiesWindowsVersions)
-{
-    const std::tuple<uint32_t, uint32_t, uint32_t, char, uint16_t> cases[] = {
+    const std::tuple<uint32_t, uint32_t, uint32_t, char, uint16_t> windows[] = {
         {1, 4, 0, 'B', 0x0108}, {1, 4, 0, 'C', 0x0108},  {1, 4, 0, ' ', 0x0101}, {1, 4, 10, 'A', 0x0104},
         {1, 4, 10, 0, 0x0103},  {1, 4, 90, 'A', 0x0105}, {1, 4, 3, 'A', 0x0100}, {1, 5, 0, 'B', 0x0100},
         {2, 5, 0, 0, 0x0107},   {2, 5, 1, 0, 0x0108},    {2, 10, 0, 0, 0x0108},  {0, 3, 1, 0, 0x0100},
         {3, 10, 0, 0, 0x0100},
     };
-    for (const auto &[platform_id, major, minor, mark, version_class] : cases)
+    for (const auto &[platform_id, major, minor, mark, version_class] : windows)
         EXPECT_EQ(kv4::classify_windows_version(platform_id, major, minor, mark), version_class)
             << platform_id << ' ' << major << '.' << minor << " '" << mark << '\'';
 }
