@@ -113,10 +113,8 @@ TEST_F(DeviceInfo, FeatureValueTravelsHighByteFirstInTheSmallestFeatureReportTha
     EXPECT_EQ(sent[0].size(), 21u); // every transfer is 1 + the largest report
     EXPECT_EQ(head(sent[0], 3), (Bytes{5, 0x12, 0x34}));
     EXPECT_EQ(kv4sim_wire_count(monitor), 1u); // no command went with it
-}
 
-TEST_F(DeviceInfo, AFeatureValueWithoutAReportToHoldItIsRefusedAndThePortStaysOpen)
-{
+    // Without a feature report that holds two bytes the value is refused and the port stays open.
     for (auto caps : {layout({20}, {20}, {1}), layout({20}, {20})}) {
         open(caps);
         EXPECT_EQ(tkcmdsetUSB_set_feature(0, 0x1234, 0), TKUSB_TOOLONG_REPORT_ERR) << caps.size();

@@ -93,7 +93,7 @@ TEST_F(Discovery, PortsAreWrittenWithoutACountAndAStoppedLibraryLeavesTheCountAl
     EXPECT_EQ(count, 9);
 }
 
-TEST_F(Discovery, AMonitorThatCannotBeDescribedStaysRegisteredButClosed)
+TEST_F(Discovery, AMonitorThatCannotBeDescribedStaysRegisteredButClosedOrHasNoReports)
 {
     kv4sim_monitor *broken = attach_serial("A");
     kv4sim_set_fault(broken, KV4SIM_FAULT_REFUSE_PREPARSED, 1);
@@ -103,16 +103,15 @@ TEST_F(Discovery, AMonitorThatCannotBeDescribedStaysRegisteredButClosed)
     kv4sim_set_fault(broken, KV4SIM_FAULT_REFUSE_PREPARSED, 0);
     EXPECT_EQ(tkcmdsetUSB_reset_port(0), 0);
     EXPECT_EQ(find(), Ports{0});
-}
 
-TEST_F(Discovery, ValueCapabilitiesThatAreRefusedLeaveEmptyTables)
-{
-    kv4sim_set_fault(attach_serial("A"), KV4SIM_FAULT_REFUSE_VALUE_CAPS, 1);
-    ASSERT_EQ(find(), Ports{0});
+    // Value capabilities that are refused leave empty report tables: no size, no report to send in.
+    kv4sim_set_fault(attach_serial("B"), KV4SIM_FAULT_REFUSE_VALUE_CAPS, 1);
+    ASSERT_EQ(find(), (Ports{0, 1}));
     uint16_t size = 1;
-    EXPECT_EQ(tkcmdsetUSB_max_report_size(0, &size), 0);
+    EXPECT_EQ(tkcmdsetUSB_max_report_size(1, &size), 0);
     EXPECT_EQ(size, 0);
-    EXPECT_EQ(status_command(), TKUSB_TOOLONG_REPORT_ERR);
+    uint32_t status = 0;
+    EXPECT_EQ(tkcmdsetUSB_status(1, &status), TKUSB_TOOLONG_REPORT_ERR);
 }
 
 TEST_F(Discovery, ResetReopensAPortUnlessItsMonitorIsGoneOrBusy)

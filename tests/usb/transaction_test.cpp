@@ -84,7 +84,7 @@ TEST_F(Transaction, TheOutputReportFollowsTheBufferModeAndTheCommandMustFitATran
     EXPECT_EQ(head(sent[1], 4), (Bytes{3, 0x77, 0xB1, 0xB2})); // 20 bytes: chosen by the command length
 }
 
-TEST_F(Transaction, TimeOutsCancelButLeaveThePortUsable)
+TEST_F(Transaction, TimeOutsCancelButLeaveThePortUsableAndAnUnplugClosesIt)
 {
     script.answer = {1, 2, 3};
     kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 1);
@@ -99,11 +99,9 @@ TEST_F(Transaction, TimeOutsCancelButLeaveThePortUsable)
     kv4sim_set_latency_us(monitor, 0, 0);
     EXPECT_EQ(run({0x77}), 0);
     EXPECT_EQ(debug.count_starting_with("------>USB DLL:**Closed Device"), 0u); // the port stayed open
-}
 
-// Refused transfers are the device information tests' table of refusals.
-TEST_F(Transaction, AMonitorUnpluggedWhileTheWriteIsUnderWayClosesThePort)
-{
+    // A monitor unplugged while the write is under way closes the port. (Refused transfers are the
+    // device information tests' table of refusals.)
     kv4sim_set_latency_us(monitor, 20000, 0);
     kv4sim_set_fault(monitor, KV4SIM_FAULT_UNPLUG_ON_WRITE, 1);
     EXPECT_EQ(run({0x77}), TKUSB_WRITE_FAILED_ERR);
