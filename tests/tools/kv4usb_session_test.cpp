@@ -46,7 +46,7 @@ class Kv4usbFiles : public Kv4usbTest {
     const fs::path dir_ = fs::temp_directory_path() / ("kv4usb_test_" + std::to_string(std::random_device{}()));
 };
 
-TEST_F(Kv4usbTest, DemoListsWritesVerifiesAndChecksTheImageCrc)
+TEST_F(Kv4usbTest, DemoListsWritesVerifiesAndChecksTheImageCrcAndListFallsBackToTheSimulator)
 {
     const kv4test::kv4usb_result r = run_kv4usb({"demo"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -59,14 +59,13 @@ TEST_F(Kv4usbTest, DemoListsWritesVerifiesAndChecksTheImageCrc)
         EXPECT_TRUE(contains(r.out, part)) << part << " in\n" << r.out;
     uint16_t ports[255];
     EXPECT_EQ(tkcmdsetUSB_find_devices("Quillon5", nullptr, ports), TKUSB_NO_PORT_INIT_ERR); // stopped again
-}
 
-TEST_F(Kv4usbTest, WithoutMonitorsItFallsBackToOneSimulatedMonitorAndSaysSoOnce)
-{
-    const kv4test::kv4usb_result r = run_kv4usb({"list"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "kv4usb: no monitor found; using a simulated monitor instead\n");
-    EXPECT_EQ(r.out, "port  serial     firmware\n0     SIM00001   SIM-FW 1.00\n");
+    // Without a monitor plugged in, other commands fall back to one simulated monitor and say so once.
+    kv4sim_reset();
+    const kv4test::kv4usb_result list = run_kv4usb({"list"});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.err, "kv4usb: no monitor found; using a simulated monitor instead\n");
+    EXPECT_EQ(list.out, "port  serial     firmware\n0     SIM00001   SIM-FW 1.00\n");
 }
 
 TEST_F(Kv4usbTest, ServiceCommandsReportTheMonitorsAnswersAndFailuresNameTheCode)
