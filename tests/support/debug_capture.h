@@ -23,14 +23,6 @@ class debug_capture {
         return static_cast<std::size_t>(std::count(lines_.begin(), lines_.end(), line));
     }
 
-    std::size_t count_starting_with(const std::string &prefix) const
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return static_cast<std::size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const std::string &line) {
-            return line.compare(0, prefix.size(), prefix) == 0;
-        }));
-    }
-
   private:
     static void receive(const char *line, void *context)
     {
