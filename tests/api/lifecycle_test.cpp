@@ -25,7 +25,7 @@ class Lifecycle : public ::testing::Test {
 };
 
 // Before initialisation and after shutdown_all there is no lock and no port.
-TEST_F(Lifecycle, ShutdownClosesOnePortAndShutdownAllForgetsEveryPortAndTheLock)
+TEST_F(Lifecycle, ShutdownClosesOnePortShutdownAllForgetsEveryPortAndTheLockAndInitStartsAfresh)
 {
     tkcmdsetUSB_shutdown_all();
     EXPECT_EQ(tkcmdsetUSB_lock(), TKCMDSET_MUTEX_FAILED_ERR);
@@ -45,10 +45,8 @@ TEST_F(Lifecycle, ShutdownClosesOnePortAndShutdownAllForgetsEveryPortAndTheLock)
     EXPECT_EQ(tkcmdsetUSB_lock(), TKCMDSET_MUTEX_FAILED_ERR);
     EXPECT_EQ(tkcmdsetUSB_shutdown(0), TKUSB_INVALID_PORT_ERR);
     EXPECT_EQ(kv4::tkusb_platform_register(new kv4::win32_device), nullptr); // no lock, not registered
-}
 
-TEST_F(Lifecycle, SecondInitialisationTearsDownAndRestartsNumbering)
-{
+    // A second initialisation tears the first down and numbers ports from 0 again.
     ASSERT_EQ(tkcmdsetUSB_init(), 0);
     register_device("A1");
     register_device("A2");
