@@ -46,7 +46,7 @@ TEST_F(Commands, EchoPadsTheFrameToAtLeast110BytesAndAsksForAsManyBack)
 
 // Status byte 0 makes bytes 1-2 the monitor's code and leaves the word at 0; with code 0 it counts
 // as success.
-TEST_F(Commands, StatusDecodesTheAnswersFirstFourBytes)
+TEST_F(Commands, StatusDecodesTheAnswersFirstFourBytesAndDDICommandLeavesResponseMode)
 {
     open();
     const std::tuple<uint32_t, int16_t, uint32_t> cases[] = {{0x12345678, 0, 0x12345678},
@@ -63,6 +63,20 @@ TEST_F(Commands, StatusDecodesTheAnswersFirstFourBytes)
     // The one-byte frame 0C asks for the largest report's worth (500), so the 500-byte output report
     // carries it.
     EXPECT_EQ(head(reports(monitor, KV4SIM_WIRE_OUTPUT).at(0), 2), (Bytes{4, 0x0C}));
+
+    // do_DDIcommand runs in response mode and leaves it set, even when the transaction fails: in
+    // command mode the 1-byte status frame would travel in the 20-byte report (ID 1).
+    const uint8_t status_frame[1] = {0x0C};
+    uint8_t response[512];
+    ASSERT_EQ(kv4::port_set_buffer_mode(0, TKUSB_BUFFER_MODE_COMMAND), 0);
+    uint16_t length = 100;
+    EXPECT_EQ(tkcmdsetUSB_do_DDIcommand(0, status_frame, 1, response, &length, 1000), 0);
+    EXPECT_EQ(buffer_mode(), TKUSB_BUFFER_MODE_RESPONSE);
+    EXPECT_EQ(reports(monitor, KV4SIM_WIRE_OUTPUT).back()[0], 3); // 120 bytes, for 100 response bytes
+    ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
+    length = 600;
+    EXPECT_EQ(tkcmdsetUSB_do_DDIcommand(0, status_frame, 1, response, &length, 1000), TKUSB_TOOLONG_REPORT_ERR);
+    EXPECT_EQ(buffer_mode(), TKUSB_BUFFER_MODE_RESPONSE);
 }
 
 // Special runs in response mode and leaves it set: in command mode its 7-byte frame would travel
@@ -81,24 +95,6 @@ TEST_F(Commands, SpecialSendsBothArgumentsBigEndianAndDecodesBytesOneToFour)
     ASSERT_EQ(sent.size(), 2u);
     EXPECT_EQ(head(sent[0], 8), (Bytes{4, 0x0D, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06}));
     EXPECT_EQ(head(sent[1], 8), (Bytes{4, 0x0D, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}));
-}
-
-// In command mode the 1-byte frame would travel in the 20-byte report (ID 1); the mode is set even
-// when the transaction then fails.
-TEST_F(Commands, DDICommandRunsInResponseModeAndLeavesItSet)
-{
-    open();
-    const uint8_t status_frame[1] = {0x0C};
-    uint8_t response[512];
-    ASSERT_EQ(kv4::port_set_buffer_mode(0, TKUSB_BUFFER_MODE_COMMAND), 0);
-    uint16_t length = 100;
-    EXPECT_EQ(tkcmdsetUSB_do_DDIcommand(0, status_frame, 1, response, &length, 1000), 0);
-    EXPECT_EQ(buffer_mode(), TKUSB_BUFFER_MODE_RESPONSE);
-    EXPECT_EQ(reports(monitor, KV4SIM_WIRE_OUTPUT).at(0)[0], 3); // 120 bytes, for 100 response bytes
-    ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
-    length = 600;
-    EXPECT_EQ(tkcmdsetUSB_do_DDIcommand(0, status_frame, 1, response, &length, 1000), TKUSB_TOOLONG_REPORT_ERR);
-    EXPECT_EQ(buffer_mode(), TKUSB_BUFFER_MODE_RESPONSE);
 }
 
 } // namespace

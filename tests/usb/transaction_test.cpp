@@ -108,7 +108,7 @@ TEST_F(Transaction, TimeOutsCancelButLeaveThePortUsableAndAnUnplugClosesIt)
 }
 
 // A host holding the library lock still runs commands on its own thread.
-TEST_F(Transaction, APortBusyWithAnAsynchronousExchangeSendsNothingButTheHostsLockStopsNothing)
+TEST_F(Transaction, APortBusyWithAnAsynchronousExchangeSendsNothingAndAShutdownEndsAWaitingTransaction)
 {
     kv4::win32_device *device = kv4::tkusb_platform_get_device(0);
     device->io_state = kv4::TKUSB_IO_WRITING;
@@ -119,11 +119,10 @@ TEST_F(Transaction, APortBusyWithAnAsynchronousExchangeSendsNothingButTheHostsLo
     ASSERT_EQ(tkcmdsetUSB_lock(), 0);
     EXPECT_EQ(run({0x77}), 0);
     ASSERT_EQ(tkcmdsetUSB_unlock(), 0);
-}
 
-TEST_F(Transaction, AShutdownOnAnotherThreadEndsAWaitingTransaction)
-{
+    // A shutdown on another thread ends a transaction waiting for its answer.
     kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 1);
+    kv4sim_wire_clear(monitor);
     std::atomic<int> result{1};
     std::thread host([&] { result = run({0x77}, 10, 60000); });
     // Wait until the command is on the wire, then close the port under the transaction.
