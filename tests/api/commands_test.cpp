@@ -3,8 +3,6 @@
 #include "api/port_operations.h"
 #include "support/sim_fixture.h"
 
-#include <functional>
-
 namespace {
 
 using kv4test::layout;
@@ -12,14 +10,9 @@ using kv4test::SimTest;
 using Bytes = std::vector<uint8_t>;
 
 class Commands : public SimTest {
-protected:
+  protected:
     // A monitor with the default layout (reports of 20, 60, 120 and 500 bytes, IDs 1-4) on port 0.
-    void open(std::vector<kv4sim_value_cap> caps = {})
-    {
-        monitor = caps.empty() ? attach() : attach_layout(std::move(caps));
-        ASSERT_EQ(find(), std::vector<uint16_t>{0});
-        kv4sim_wire_clear(monitor);
-    }
+    void open(std::vector<kv4sim_value_cap> caps = {}) { monitor = open_port(std::move(caps)); }
     kv4sim_monitor *monitor = nullptr;
 };
 
@@ -28,24 +21,19 @@ protected:
 TEST_F(Commands, EchoPadsTheFrameToAtLeast110BytesAndAsksForAsManyBack)
 {
     open(layout({1024}, {109, 110, 111, 200, 201, 202, 1024})); // output IDs 2 to 8
-    struct {
-        uint16_t data_length;
-        uint8_t report_id; // 110 bytes: ID 3, 111: 4, 201: 6, 1024: 8
-    } cases[] = {{0, 3}, {3, 3}, {109, 3}, {110, 4}, {200, 6}, {511, 8}};
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.data_length);
-        Bytes data(c.data_length);
-        for (std::size_t i = 0; i < data.size(); ++i)
-            data[i] = static_cast<uint8_t>(i * 7 + 1);
+    // Report IDs: 110 bytes is ID 3, 111 is 4, 201 is 6, 1024 is 8.
+    const std::pair<uint16_t, uint8_t> cases[] = {{0, 3}, {3, 3}, {109, 3}, {110, 4}, {200, 6}, {511, 8}};
+    for (const auto &[data_length, report_id] : cases) {
+        Bytes expected{report_id, 0x0A};
+        for (std::size_t i = 0; i < data_length; ++i)
+            expected.push_back(static_cast<uint8_t>(i * 7 + 1));
         for (uint8_t buffer_mode : {TKUSB_BUFFER_MODE_RESPONSE, TKUSB_BUFFER_MODE_COMMAND}) {
             ASSERT_EQ(kv4::port_set_buffer_mode(0, buffer_mode), 0);
             kv4sim_wire_clear(monitor);
-            EXPECT_EQ(tkcmdsetUSB_echo(0, data.data(), c.data_length), 0);
+            EXPECT_EQ(tkcmdsetUSB_echo(0, expected.data() + 2, data_length), 0);
             const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_OUTPUT);
             ASSERT_EQ(sent.size(), 1u);
-            EXPECT_EQ(sent[0][0], c.report_id);
-            EXPECT_EQ(sent[0][1], 0x0A);
-            EXPECT_EQ(Bytes(sent[0].begin() + 2, sent[0].begin() + 2 + c.data_length), data);
+            EXPECT_EQ(head(sent[0], expected.size()), expected) << data_length << " bytes, mode " << int{buffer_mode};
         }
     }
     // The frame would not fit the 512-byte command buffer.
@@ -56,131 +44,57 @@ TEST_F(Commands, EchoPadsTheFrameToAtLeast110BytesAndAsksForAsManyBack)
     EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
 }
 
-TEST_F(Commands, StatusDecodesTheAnswersFirstFourBytes)
+// Status byte 0 makes bytes 1-2 the monitor's code and leaves the word at 0; with code 0 it counts
+// as success.
+TEST_F(Commands, StatusDecodesTheAnswersFirstFourBytesAndDDICommandLeavesResponseMode)
 {
     open();
-    struct {
-        uint32_t word;
-        int16_t result;
-        uint32_t status;
-    } cases[] = {
-        {0x12345678, 0, 0x12345678},
-        {0x01000000, 0, 0x01000000},
-        {0x00FF9C77, -100, 0},       // status byte 0: bytes 1-2 are the monitor's code, the word stays 0
-        {0x00D88C00, TKUSB_INVALID_PORT_ERR, 0},
-        {0x00000042, 0, 0x00000042}, // status byte 0 with code 0 counts as success
-    };
-    for (const auto &c : cases) {
-        SCOPED_TRACE(c.word);
-        kv4sim_set_status_word(monitor, c.word);
+    const std::tuple<uint32_t, int16_t, uint32_t> cases[] = {{0x12345678, 0, 0x12345678},
+                                                             {0x01000000, 0, 0x01000000},
+                                                             {0x00FF9C77, -100, 0},
+                                                             {0x00D88C00, TKUSB_INVALID_PORT_ERR, 0},
+                                                             {0x00000042, 0, 0x00000042}};
+    for (const auto &[word, result, expected] : cases) {
+        kv4sim_set_status_word(monitor, word);
         uint32_t status = 0xDEADBEEF;
-        EXPECT_EQ(tkcmdsetUSB_status(0, &status), c.result);
-        EXPECT_EQ(status, c.status);
+        EXPECT_EQ(tkcmdsetUSB_status(0, &status), result) << std::hex << word;
+        EXPECT_EQ(status, expected) << std::hex << word;
     }
-    // One-byte frame 0C; the answer asked for is the largest report (500), so the 500-byte output
-    // report carries it.
-    const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_OUTPUT);
-    ASSERT_EQ(sent.size(), 5u);
-    EXPECT_EQ(sent[0][0], 4);
-    EXPECT_EQ(sent[0][1], 0x0C);
+    // The one-byte frame 0C asks for the largest report's worth (500), so the 500-byte output report
+    // carries it.
+    EXPECT_EQ(head(reports(monitor, KV4SIM_WIRE_OUTPUT).at(0), 2), (Bytes{4, 0x0C}));
 
-    EXPECT_EQ(tkcmdsetUSB_status(0, nullptr), TKUSB_INVALID_PARAMETER);
-    EXPECT_EQ(kv4sim_wire_count(monitor), 10u); // nothing more sent
-
-    // A transport failure leaves the word at 0 as well.
-    kv4sim_set_status_word(monitor, 0x12345678);
-    kv4sim_set_fault(monitor, KV4SIM_FAULT_REFUSE_WRITE, 1);
-    uint32_t status = 0xDEADBEEF;
-    EXPECT_EQ(tkcmdsetUSB_status(0, &status), TKUSB_WRITE_FAILED_ERR);
-    EXPECT_EQ(status, 0u);
-}
-
-TEST_F(Commands, SpecialSendsBothArgumentsBigEndianAndDecodesBytesOneToFour)
-{
-    open();
-    uint32_t value = 0xDEADBEEF;
-    EXPECT_EQ(tkcmdsetUSB_special(0, 0x0102, 0x03040506, &value), 0);
-    EXPECT_EQ(value, 0x03040506u ^ 0x01020102u); // the simulated monitor's answer
-    // Without a result pointer the transaction still runs.
-    EXPECT_EQ(tkcmdsetUSB_special(0, 0xA1B2, 0xC3D4E5F6, nullptr), 0);
-
-    const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_OUTPUT);
-    ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[0][0], 4); // sized by the requested response: the largest report
-    EXPECT_EQ(Bytes(sent[0].begin() + 1, sent[0].begin() + 8), (Bytes{0x0D, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06}));
-    EXPECT_EQ(Bytes(sent[1].begin() + 1, sent[1].begin() + 8), (Bytes{0x0D, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}));
-
-    kv4sim_set_fault(monitor, KV4SIM_FAULT_REFUSE_WRITE, 1);
-    value = 0xDEADBEEF;
-    EXPECT_EQ(tkcmdsetUSB_special(0, 0x0102, 0x03040506, &value), TKUSB_WRITE_FAILED_ERR);
-    EXPECT_EQ(value, 0u);
-    EXPECT_EQ(tkcmdsetUSB_special(0, 0x0102, 0x03040506, nullptr), TKUSB_DEVICE_CLOSED_ERR);
-}
-
-TEST_F(Commands, DDICommandAndSpecialRunInResponseModeAndLeaveItSet)
-{
-    open();
+    // do_DDIcommand runs in response mode and leaves it set, even when the transaction fails: in
+    // command mode the 1-byte status frame would travel in the 20-byte report (ID 1).
     const uint8_t status_frame[1] = {0x0C};
     uint8_t response[512];
-
     ASSERT_EQ(kv4::port_set_buffer_mode(0, TKUSB_BUFFER_MODE_COMMAND), 0);
     uint16_t length = 100;
     EXPECT_EQ(tkcmdsetUSB_do_DDIcommand(0, status_frame, 1, response, &length, 1000), 0);
     EXPECT_EQ(buffer_mode(), TKUSB_BUFFER_MODE_RESPONSE);
-
-    ASSERT_EQ(kv4::port_set_buffer_mode(0, TKUSB_BUFFER_MODE_COMMAND), 0);
-    EXPECT_EQ(tkcmdsetUSB_special(0, 1, 2, nullptr), 0);
-    EXPECT_EQ(buffer_mode(), TKUSB_BUFFER_MODE_RESPONSE);
-
-    // In command mode a 1- or 7-byte frame would travel in the 20-byte report (ID 1).
-    const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_OUTPUT);
-    ASSERT_EQ(sent.size(), 2u);
-    EXPECT_EQ(sent[0][0], 3); // 120 bytes, for 100 response bytes
-    EXPECT_EQ(sent[1][0], 4); // 500 bytes, for the largest report's worth
-
-    // The mode is set even when the transaction then fails.
+    EXPECT_EQ(reports(monitor, KV4SIM_WIRE_OUTPUT).back()[0], 3); // 120 bytes, for 100 response bytes
     ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
     length = 600;
     EXPECT_EQ(tkcmdsetUSB_do_DDIcommand(0, status_frame, 1, response, &length, 1000), TKUSB_TOOLONG_REPORT_ERR);
     EXPECT_EQ(buffer_mode(), TKUSB_BUFFER_MODE_RESPONSE);
 }
 
-TEST_F(Commands, UnknownPortAndUninitialisedLibraryAreReportedAndLeaveTheOutputsAtZero)
+// Special runs in response mode and leaves it set: in command mode its 7-byte frame would travel
+// in the 20-byte report (ID 1), not the largest.
+TEST_F(Commands, SpecialSendsBothArgumentsBigEndianAndDecodesBytesOneToFour)
 {
     open();
-    struct command {
-        const char *name;
-        std::function<int16_t(uint16_t port)> run;
-    };
-    uint32_t status = 0;
-    uint32_t value = 0;
-    const Bytes data(3, 0x11);
-    uint8_t response[512];
-    uint16_t length = 10;
-    const command commands[] = {
-        {"do_command", [&](uint16_t p) { return tkcmdsetUSB_do_command(p, data.data(), 3, response, &length, 100); }},
-        {"do_DDIcommand", [&](uint16_t p) { return tkcmdsetUSB_do_DDIcommand(p, data.data(), 3, response, &length, 100); }},
-        {"echo", [&](uint16_t p) { return tkcmdsetUSB_echo(p, data.data(), 3); }},
-        {"status", [&](uint16_t p) { return tkcmdsetUSB_status(p, &status); }},
-        {"special", [&](uint16_t p) { return tkcmdsetUSB_special(p, 1, 2, &value); }},
-    };
-    status = value = 0xDEADBEEF;
-    for (const command &c : commands) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.run(9), TKUSB_INVALID_PORT_ERR);
-    }
-    EXPECT_EQ(status, 0u);
-    EXPECT_EQ(value, 0u);
-
-    tkcmdsetUSB_shutdown_all();
-    status = value = 0xDEADBEEF;
-    for (const command &c : commands) {
-        SCOPED_TRACE(c.name);
-        EXPECT_EQ(c.run(0), TKUSB_NO_PORT_INIT_ERR);
-    }
-    EXPECT_EQ(status, 0u);
-    EXPECT_EQ(value, 0u);
-    EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
+    ASSERT_EQ(kv4::port_set_buffer_mode(0, TKUSB_BUFFER_MODE_COMMAND), 0);
+    uint32_t value = 0xDEADBEEF;
+    EXPECT_EQ(tkcmdsetUSB_special(0, 0x0102, 0x03040506, &value), 0);
+    EXPECT_EQ(value, 0x03040506u ^ 0x01020102u); // the simulated monitor's answer
+    EXPECT_EQ(buffer_mode(), TKUSB_BUFFER_MODE_RESPONSE);
+    // Without a result pointer the transaction still runs.
+    EXPECT_EQ(tkcmdsetUSB_special(0, 0xA1B2, 0xC3D4E5F6, nullptr), 0);
+    const std::vector<Bytes> sent = reports(monitor, KV4SIM_WIRE_OUTPUT);
+    ASSERT_EQ(sent.size(), 2u);
+    EXPECT_EQ(head(sent[0], 8), (Bytes{4, 0x0D, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06}));
+    EXPECT_EQ(head(sent[1], 8), (Bytes{4, 0x0D, 0xA1, 0xB2, 0xC3, 0xD4, 0xE5, 0xF6}));
 }
 
 } // namespace

@@ -1,6 +1,6 @@
-// OS primitives: events and waits, threads with timed joins, the recursive lock, debug lines.
+// OS primitives: events and waits, threads with timed joins, ticks. The recursive lock and the
+// debug sink are exercised by every registry and discovery test.
 #include "platform/platform.h"
-#include "support/debug_capture.h"
 
 #include <gtest/gtest.h>
 
@@ -8,22 +8,18 @@
 
 namespace {
 
-TEST(Events, ManualResetEventsStaySignalledUntilReset)
-{
-    kv4::event_handle event = kv4::event_create();
-    ASSERT_NE(event, nullptr);
-    EXPECT_EQ(kv4::event_wait(event, 0), kv4::wait_timeout);
-    kv4::event_set(event);
-    EXPECT_EQ(kv4::event_wait(event, 0), 0);
-    EXPECT_EQ(kv4::event_wait(event, 0), 0);
-    kv4::event_reset(event);
-    EXPECT_FALSE(kv4::event_is_set(event));
-    kv4::event_close(event);
-}
-
-TEST(Events, WaitForAnyReportsTheLowestSignalledAndRefusesBadSets)
+// Manual-reset events stay signalled until reset; waiting for any reports the lowest signalled one
+// and refuses empty, oversized and incomplete sets.
+TEST(Events, StaySignalledUntilResetAndWaitForAnyReportsTheLowest)
 {
     kv4::event_handle events[3] = {kv4::event_create(), kv4::event_create(), kv4::event_create()};
+    ASSERT_NE(events[0], nullptr);
+    EXPECT_EQ(kv4::event_wait(events[0], 0), kv4::wait_timeout);
+    kv4::event_set(events[0]);
+    EXPECT_EQ(kv4::event_wait(events[0], 0), 0);
+    EXPECT_EQ(kv4::event_wait(events[0], 0), 0);
+    kv4::event_reset(events[0]);
+    EXPECT_FALSE(kv4::event_is_set(events[0]));
     kv4::event_set(events[2]);
     kv4::event_set(events[1]);
     EXPECT_EQ(kv4::event_wait_any(events, 3, 1000), 1);
@@ -58,26 +54,6 @@ TEST(Threads, AThreadSignalsAnotherAndIsJoined)
     kv4::thread_release(thread);
     kv4::event_close(state.go);
     kv4::event_close(state.done);
-}
-
-TEST(RecursiveLock, IsReentrant)
-{
-    kv4::recursive_lock lock;
-    EXPECT_EQ(lock.enter(), 0);
-    EXPECT_EQ(lock.enter(), 0);
-    EXPECT_EQ(lock.leave(), 0);
-    EXPECT_EQ(lock.leave(), 0);
-}
-
-TEST(DebugLines, ReachTheInstalledSinkOnly)
-{
-    {
-        kv4test::debug_capture capture;
-        kv4::debug_line("---->one");
-        kv4::debug_line("---->two");
-        EXPECT_EQ(capture.lines(), (std::vector<std::string>{"---->one", "---->two"}));
-    }
-    kv4::debug_line("---->nobody listens"); // no sink: must not crash
 }
 
 TEST(Ticks, AdvanceWithTime)

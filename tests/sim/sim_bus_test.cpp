@@ -1,55 +1,55 @@
-// The simulated bus as the core sees it: which monitors are present under which paths, the
-// sharing rule, handles that die with their monitor, strings, report layouts and plug events.
+// The simulated bus below the library, where what the core relies on would not show through it:
+// the sharing rule, handles that die with their monitor, ends of pending reads, the flush, strings
+// outside ASCII, refusals no library call provokes, and what the bus tells a plug listener and its
+// scripting callers.
+#include "kv4usbcp_sim.h"
+#include "platform/hid_services.h"
+#include "platform/sim/device.h"
 #include "platform/sim/sim_bus.h"
-#include "sim/sim_handles.h"
 
-#include <algorithm>
-#include <cctype>
+#include <gtest/gtest.h>
+
 #include <string>
 #include <tuple>
+#include <vector>
+
+namespace kv4 {
+hid_services &sim_hid_services() noexcept;
+}
 
 namespace {
 
 using kv4::hid_access;
-using kv4test::SimBus;
+using kv4::hid_io;
 
-std::vector<std::string> paths(kv4::hid_services &hid)
+class SimBus : public ::testing::Test {
+  protected:
+    void SetUp() override
+    {
+        kv4sim_reset();
+        t.event = kv4::event_create();
+    }
+    void TearDown() override
+    {
+        kv4sim_reset();
+        kv4::event_close(t.event);
+    }
+    kv4::hid_handle open(const kv4sim_monitor *m, hid_access access = hid_access::transfer, uint32_t *error = nullptr)
+    {
+        return hid.open(kv4sim_path(m), access, error);
+    }
+    bool set() const { return kv4::event_is_set(t.event); }
+
+    kv4::hid_services &hid = kv4::sim_hid_services();
+    kv4::hid_transfer t{};
+};
+
+// Strings go out as terminated UTF-16, cut to the buffer's room.
+TEST_F(SimBus, OneHandleAtATimeDescribesItsMonitorEndsPendingReadsAndDiesWithIt)
 {
-    std::vector<std::string> out;
-    hid.list_paths([](const char *path, void *all) { static_cast<std::vector<std::string> *>(all)->push_back(path); },
-                   &out);
-    return out;
-}
-
-std::u16string text(const uint16_t *s) { return std::u16string(reinterpret_cast<const char16_t *>(s)); }
-
-TEST_F(SimBus, ListsPluggedMonitorsInAttachOrderAndAReattachOnANewSocketGetsANewPath)
-{
-    kv4sim_monitor *a = kv4sim_attach(nullptr);
-    kv4sim_monitor *b = kv4sim_attach(nullptr);
-    const std::string path_a = kv4sim_path(a), path_b = kv4sim_path(b);
-    EXPECT_EQ(paths(hid), (std::vector<std::string>{path_a, path_b}));
-    std::string shouted = path_a;
-    std::transform(shouted.begin(), shouted.end(), shouted.begin(), [](unsigned char c) { return std::toupper(c); });
-    EXPECT_TRUE(hid.check_present(shouted.c_str())); // Windows ignores letter case
-
-    ASSERT_EQ(kv4sim_detach(a), 0);
-    EXPECT_FALSE(hid.check_present(path_a.c_str()));
-    EXPECT_EQ(paths(hid), std::vector<std::string>{path_b});
-    ASSERT_EQ(kv4sim_reattach(a, 0), 0);
-    EXPECT_EQ(kv4sim_reattach(a, 0), KV4SIM_INVALID_PARAMETER); // already plugged in
-    EXPECT_EQ(paths(hid), (std::vector<std::string>{path_b, path_a}));
-
-    kv4sim_detach(b);
-    ASSERT_EQ(kv4sim_reattach(b, 1), 0);
-    EXPECT_NE(kv4sim_path(b), path_b);
-    EXPECT_FALSE(hid.check_present(path_b.c_str()));
-    EXPECT_TRUE(hid.check_present(kv4sim_path(b)));
-}
-
-TEST_F(SimBus, OneHandleAtATimeAndItDiesWithItsMonitor)
-{
-    kv4sim_monitor *m = kv4sim_attach(nullptr);
+    kv4sim_monitor_desc desc{};
+    desc.product = "Z\xC3\xBCrich \xF0\x9F\x9A\xB2\xFF\xC3!"; // a bicycle beyond the BMP, then malformed bytes
+    kv4sim_monitor *m = kv4sim_attach(&desc);
     uint32_t error = 0;
     kv4::hid_handle probe = open(m, hid_access::probe);
     ASSERT_NE(probe, nullptr);
@@ -58,12 +58,46 @@ TEST_F(SimBus, OneHandleAtATimeAndItDiesWithItsMonitor)
     hid.close(probe);
     kv4::hid_handle h = open(m);
     ASSERT_NE(h, nullptr);
+    uint16_t buffer[63], id = 0;
+    const auto text = [&buffer] { return std::u16string(reinterpret_cast<const char16_t *>(buffer)); };
+    ASSERT_TRUE(hid.product_string(h, buffer, sizeof buffer));
+    EXPECT_EQ(text(), u"Z\u00FCrich \U0001F6B2\uFFFD\uFFFD!");
+    ASSERT_TRUE(hid.product_string(h, buffer, 7)); // room for 2 characters and the terminator
+    EXPECT_EQ(text(), u"Z\u00FC");
+
+    // The flush discards queued input, and cancel or close end a pending read; the wire log can be
+    // switched off.
+    constexpr uint16_t transfer_length = 501; // the default layout's largest report plus its ID
+    std::vector<uint8_t> out(transfer_length), in(transfer_length);
+    out[0] = 1;  // the 20-byte output report
+    out[1] = 12; // asks for the status word
+    ASSERT_EQ(hid.start_write(h, out.data(), transfer_length, &t), hid_io::completed);
+    const std::size_t logged = kv4sim_wire_count(m);
+    kv4sim_set_wire_log(m, 0);
+    ASSERT_EQ(hid.start_write(h, out.data(), transfer_length, &t), hid_io::completed);
+    EXPECT_EQ(kv4sim_wire_count(m), logged);
+    EXPECT_TRUE(hid.flush_input(h));
+    kv4::event_set(t.event);
+    // As on Windows, a read shorter than the largest input report and a write longer than the
+    // largest output report are refused, and a cancel or close ends a transfer later, not at once.
+    EXPECT_EQ(hid.start_read(h, in.data(), transfer_length - 1, &t), hid_io::failed);
+    out.resize(transfer_length + 1);
+    EXPECT_EQ(hid.start_write(h, out.data(), transfer_length + 1, &t), hid_io::failed);
+    ASSERT_EQ(hid.start_read(h, in.data(), transfer_length, &t), hid_io::pending);
+    EXPECT_FALSE(set()); // reset at the start
+    hid.cancel_transfer(h, &t);
+    EXPECT_EQ(kv4::event_wait(t.event, 5000), 0);
+    EXPECT_EQ(hid.outcome(&t), hid_io::failed);
+    ASSERT_EQ(hid.start_read(h, in.data(), transfer_length, &t), hid_io::pending);
+    hid.close(h);
+    EXPECT_EQ(kv4::event_wait(t.event, 5000), 0);
+    EXPECT_EQ(hid.outcome(&t), hid_io::failed);
+    h = open(m);
 
     kv4sim_detach(m);
     EXPECT_EQ(open(m, hid_access::probe, &error), nullptr);
     EXPECT_EQ(error, 2u); // not found
     kv4sim_reattach(m, 0);
-    uint16_t buffer[64], id = 0;
     EXPECT_FALSE(hid.product_string(h, buffer, sizeof buffer));
     EXPECT_FALSE(hid.product_id(h, &id));
     EXPECT_FALSE(hid.flush_input(h));
@@ -74,42 +108,26 @@ TEST_F(SimBus, OneHandleAtATimeAndItDiesWithItsMonitor)
     hid.close(again);
 }
 
-// The product ID; strings as terminated UTF-16 cut to the buffer; value caps in layout order, cut
-// to the room given.
-TEST_F(SimBus, AHandleDescribesItsMonitorAsTheParserWould)
+// Output reports are longer than any frame the library sends, and it asks for no more than fits.
+TEST(SimMonitor, RefusesFramesTooShortForTheirCommandAndAnswersTooLongForTheRoom)
 {
-    const kv4sim_value_cap caps[] = {
-        {KV4SIM_INPUT, 7, 1, 8}, {KV4SIM_OUTPUT, 9, 2, 64}, {KV4SIM_INPUT, 7, 3, 40}, {KV4SIM_FEATURE, 1, 4, 16}};
-    kv4sim_monitor_desc desc{};
-    desc.product = "Z\xC3\xBCrich \xF0\x9F\x9A\xB2"; // "Zürich" and a bicycle beyond the BMP
-    desc.product_id = 0x0042;
-    desc.caps = caps;
-    desc.ncaps = 4;
-    kv4::hid_handle h = open(kv4sim_attach(&desc));
-    uint16_t buffer[63], id = 0;
-    ASSERT_TRUE(hid.product_id(h, &id));
-    EXPECT_EQ(id, 0x0042);
-    ASSERT_TRUE(hid.product_string(h, buffer, 125));
-    EXPECT_EQ(text(buffer), u"Z\u00FCrich \U0001F6B2");
-    ASSERT_TRUE(hid.product_string(h, buffer, 7)); // room for 2 characters and the terminator
-    EXPECT_EQ(text(buffer), u"Z\u00FC");
-
-    kv4::hid_preparsed p = hid.get_preparsed(h);
-    kv4::hid_caps counts;
-    ASSERT_TRUE(hid.get_caps(p, &counts));
-    EXPECT_EQ(std::make_tuple(counts.input_value_caps, counts.output_value_caps, counts.feature_value_caps),
-              std::make_tuple(2, 1, 1));
-    kv4::hid_value_cap got[4];
-    uint16_t n = 4;
-    ASSERT_TRUE(hid.get_value_caps(p, kv4::hid_report_type::input, got, &n));
-    ASSERT_EQ(n, 2); // a duplicate usage too
-    EXPECT_EQ(std::make_tuple(got[0].report_id, got[0].report_count, got[1].report_id, got[1].report_count),
-              std::make_tuple(1, 8, 3, 40));
-    n = 1;
-    ASSERT_TRUE(hid.get_value_caps(p, kv4::hid_report_type::input, got, &n));
-    EXPECT_EQ(n, 1);
-    hid.free_preparsed(p);
-    hid.close(h);
+    kv4::sim::device monitor;
+    // A special, a block header, a block's data, an image CRC, then 256 bytes asked into 200.
+    const std::tuple<std::vector<uint8_t>, std::size_t, int16_t> cases[] = {
+        {{0x0D, 0x01, 0x02}, 500, KV4SIM_ERR_SHORT_FRAME},
+        {{0x23, 0x00, 0x00}, 500, KV4SIM_ERR_SHORT_FRAME},
+        {{0x24, 0x00, 0x00, 0x00, 0x02, 0x77}, 500, KV4SIM_ERR_SHORT_FRAME},
+        {{0x2C, 0x00, 0x00}, 500, KV4SIM_ERR_SHORT_FRAME},
+        {{0x2A, 0, 0, 0, 0, 0x01, 0x00}, 200, KV4SIM_ERR_ANSWER_TOO_LONG}};
+    for (const auto &[frame, capacity, code] : cases) {
+        std::vector<uint8_t> answer(capacity);
+        std::size_t n = 0;
+        ASSERT_TRUE(monitor.answer(frame.data(), frame.size(), answer.data(), capacity, &n));
+        answer.resize(n);
+        const auto refusal = static_cast<uint16_t>(code);
+        EXPECT_EQ(answer, (std::vector<uint8_t>{0, static_cast<uint8_t>(refusal >> 8), static_cast<uint8_t>(refusal)}))
+            << "command " << int{frame[0]};
+    }
 }
 
 TEST_F(SimBus, BadArgumentsAreRefused)
@@ -133,6 +151,7 @@ TEST_F(SimBus, BadArgumentsAreRefused)
     EXPECT_EQ(kv4sim_read_memory(m, KV4SIM_EEPROM, 8192, &byte, 1), KV4SIM_INVALID_PARAMETER);
     EXPECT_EQ(kv4sim_write_memory(m, KV4SIM_RAM, 0, nullptr, 1), KV4SIM_INVALID_PARAMETER);
     EXPECT_EQ(kv4sim_announce_volume(0, 1, 0, "X"), KV4SIM_INVALID_PARAMETER);
+    EXPECT_EQ(kv4sim_reattach(m, 0), KV4SIM_INVALID_PARAMETER); // already plugged in
     kv4sim_destroy(m);
     EXPECT_EQ(kv4sim_path(m), nullptr);
     EXPECT_EQ(kv4sim_detach(m), KV4SIM_INVALID_PARAMETER);

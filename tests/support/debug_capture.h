@@ -11,32 +11,19 @@
 namespace kv4test {
 
 class debug_capture {
-public:
+  public:
     debug_capture() { kv4::set_debug_sink(&debug_capture::receive, this); }
     ~debug_capture() { kv4::set_debug_sink(nullptr, nullptr); }
     debug_capture(const debug_capture &) = delete;
     debug_capture &operator=(const debug_capture &) = delete;
 
-    std::vector<std::string> lines() const
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return lines_;
-    }
     std::size_t count(const std::string &line) const
     {
         std::lock_guard<std::mutex> guard(mutex_);
         return static_cast<std::size_t>(std::count(lines_.begin(), lines_.end(), line));
     }
 
-    std::size_t count_starting_with(const std::string &prefix) const
-    {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return static_cast<std::size_t>(std::count_if(lines_.begin(), lines_.end(), [&](const std::string &line) {
-            return line.compare(0, prefix.size(), prefix) == 0;
-        }));
-    }
-
-private:
+  private:
     static void receive(const char *line, void *context)
     {
         auto *self = static_cast<debug_capture *>(context);

@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,7 +18,7 @@ namespace kv4test {
 constexpr const char *monitor_filter = "Quillon5";
 
 class SimTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override
     {
         kv4sim_reset();
@@ -47,13 +48,22 @@ protected:
         desc.serial = serial;
         return attach(&desc);
     }
-    kv4sim_monitor *attach_layout(std::vector<kv4sim_value_cap> caps)
+    // A fresh bus and library with one monitor (the default layout, or caps; desc for the rest of
+    // its description) found on port 0, its wire log cleared.
+    kv4sim_monitor *open_port(std::vector<kv4sim_value_cap> caps = {}, kv4sim_monitor_desc desc = {})
     {
+        tkcmdsetUSB_shutdown_all();
+        kv4sim_reset();
+        EXPECT_EQ(tkcmdsetUSB_init(), 0);
         layouts_.push_back(std::move(caps));
-        kv4sim_monitor_desc desc{};
-        desc.caps = layouts_.back().data();
-        desc.ncaps = layouts_.back().size();
-        return attach(&desc);
+        if (!layouts_.back().empty()) {
+            desc.caps = layouts_.back().data();
+            desc.ncaps = layouts_.back().size();
+        }
+        kv4sim_monitor *monitor = attach(&desc);
+        EXPECT_EQ(find(), std::vector<uint16_t>{0});
+        kv4sim_wire_clear(monitor);
+        return monitor;
     }
 
     // Runs discovery with the monitor filter and returns the ports listed.
@@ -65,26 +75,27 @@ protected:
         return std::vector<uint16_t>(ports, ports + count);
     }
 
-    // The wire log of a monitor.
-    static std::vector<kv4sim_wire_entry> wire(const kv4sim_monitor *monitor)
-    {
-        std::vector<kv4sim_wire_entry> entries(kv4sim_wire_count(monitor));
-        for (std::size_t i = 0; i < entries.size(); ++i)
-            kv4sim_wire_get(monitor, i, &entries[i]);
-        return entries;
-    }
-    static std::vector<uint8_t> bytes(const kv4sim_wire_entry &entry)
-    {
-        return std::vector<uint8_t>(entry.bytes, entry.bytes + entry.length);
-    }
-    // The whole transfers of one kind (KV4SIM_WIRE_OUTPUT, ...), report ID in byte 0.
+    // The whole transfers of one kind (KV4SIM_WIRE_OUTPUT, ...) in the wire log, report ID in byte 0.
     static std::vector<std::vector<uint8_t>> reports(const kv4sim_monitor *monitor, int kind)
     {
         std::vector<std::vector<uint8_t>> out;
-        for (const kv4sim_wire_entry &entry : wire(monitor))
+        kv4sim_wire_entry entry;
+        for (std::size_t i = 0; kv4sim_wire_get(monitor, i, &entry) == 0; ++i)
             if (entry.kind == kind)
-                out.push_back(bytes(entry));
+                out.emplace_back(entry.bytes, entry.bytes + entry.length);
         return out;
+    }
+    // The first n bytes, or all there are.
+    static std::vector<uint8_t> head(const std::vector<uint8_t> &bytes, std::size_t n)
+    {
+        return std::vector<uint8_t>(bytes.begin(),
+                                    bytes.begin() + static_cast<std::ptrdiff_t>(std::min(n, bytes.size())));
+    }
+    // Whether port 0 carries commands.
+    static int16_t status_command()
+    {
+        uint32_t status = 0;
+        return tkcmdsetUSB_status(0, &status);
     }
     static uint8_t buffer_mode(uint16_t port = 0)
     {
@@ -95,7 +106,7 @@ protected:
 
     debug_capture debug;
 
-private:
+  private:
     std::vector<std::vector<kv4sim_value_cap>> layouts_;
     unsigned reuses_ = 0;
 };

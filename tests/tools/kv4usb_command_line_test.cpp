@@ -5,6 +5,8 @@
 #include "progress.h"
 #include "tools/kv4usb_fixture.h"
 
+#include <tuple>
+
 namespace {
 
 using kv4test::contains;
@@ -32,11 +34,8 @@ TEST(Kv4usbNumbers, DecimalAndHexUpToTheLimitAndNothingElse)
 
 TEST_F(Kv4usbTest, UsageErrorsExitWithTwoAndNameTheCommandWithoutStartingTheLibrary)
 {
-    const struct {
-        std::vector<std::string> args;
-        const char *complaint;
-        const char *usage;
-    } cases[] = {
+    // Arguments, the complaint and the usage line that must follow it.
+    const std::tuple<std::vector<std::string>, const char *, const char *> cases[] = {
         {{"frobnicate"}, "unknown command 'frobnicate'", "usage: kv4usb [--simulate"},
         {{}, "no command given", "usage: kv4usb [--simulate"},
         {{"--verbose", "list"}, "unknown option '--verbose'", "usage: kv4usb [--simulate"},
@@ -51,12 +50,12 @@ TEST_F(Kv4usbTest, UsageErrorsExitWithTwoAndNameTheCommandWithoutStartingTheLibr
         {{"echo", "0", "0g"}, "HEXBYTES: '0g'", "usage: kv4usb echo"},
         {{"help", "frobnicate"}, "unknown command 'frobnicate'", "usage: kv4usb [--simulate"},
     };
-    for (const auto &c : cases) {
-        const kv4test::kv4usb_result r = run_kv4usb(c.args);
+    for (const auto &[args, complaint, usage] : cases) {
+        const kv4test::kv4usb_result r = run_kv4usb(args);
         EXPECT_EQ(r.status, kv4usb::exit_usage) << r.err;
         EXPECT_EQ(r.err.rfind("error: ", 0), 0u) << r.err;
-        EXPECT_TRUE(contains(r.err, c.complaint)) << r.err;
-        EXPECT_TRUE(contains(r.err, c.usage)) << r.err;
+        EXPECT_TRUE(contains(r.err, complaint)) << r.err;
+        EXPECT_TRUE(contains(r.err, usage)) << r.err;
         EXPECT_FALSE(contains(r.err, "simulated")) << "a usage error started the library: " << r.err;
         EXPECT_TRUE(r.out.empty()) << r.out;
     }

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <iterator>
 #include <random>
+#include <tuple>
 
 namespace {
 
@@ -45,7 +46,7 @@ class Kv4usbFiles : public Kv4usbTest {
     const fs::path dir_ = fs::temp_directory_path() / ("kv4usb_test_" + std::to_string(std::random_device{}()));
 };
 
-TEST_F(Kv4usbTest, DemoListsWritesVerifiesAndChecksTheImageCrc)
+TEST_F(Kv4usbTest, DemoListsWritesVerifiesAndChecksTheImageCrcAndListFallsBackToTheSimulator)
 {
     const kv4test::kv4usb_result r = run_kv4usb({"demo"});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -58,14 +59,13 @@ TEST_F(Kv4usbTest, DemoListsWritesVerifiesAndChecksTheImageCrc)
         EXPECT_TRUE(contains(r.out, part)) << part << " in\n" << r.out;
     uint16_t ports[255];
     EXPECT_EQ(tkcmdsetUSB_find_devices("Quillon5", nullptr, ports), TKUSB_NO_PORT_INIT_ERR); // stopped again
-}
 
-TEST_F(Kv4usbTest, WithoutMonitorsItFallsBackToOneSimulatedMonitorAndSaysSoOnce)
-{
-    const kv4test::kv4usb_result r = run_kv4usb({"list"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.err, "kv4usb: no monitor found; using a simulated monitor instead\n");
-    EXPECT_EQ(r.out, "port  serial     firmware\n0     SIM00001   SIM-FW 1.00\n");
+    // Without a monitor plugged in, other commands fall back to one simulated monitor and say so once.
+    kv4sim_reset();
+    const kv4test::kv4usb_result list = run_kv4usb({"list"});
+    EXPECT_EQ(list.status, 0);
+    EXPECT_EQ(list.err, "kv4usb: no monitor found; using a simulated monitor instead\n");
+    EXPECT_EQ(list.out, "port  serial     firmware\n0     SIM00001   SIM-FW 1.00\n");
 }
 
 TEST_F(Kv4usbTest, ServiceCommandsReportTheMonitorsAnswersAndFailuresNameTheCode)
@@ -75,17 +75,14 @@ TEST_F(Kv4usbTest, ServiceCommandsReportTheMonitorsAnswersAndFailuresNameTheCode
     kv4sim_set_update_status(monitor, 0x0102, 0x0304);
     kv4sim_set_v3_update_status(monitor, 0x05060708, 0x090A);
     kv4sim_write_memory(monitor, KV4SIM_FLASH, 0x1000, "123456789", 9);
-    const struct {
-        std::vector<std::string> args;
-        const char *out;
-    } answered[] = {
+    const std::pair<std::vector<std::string>, const char *> answered[] = {
         {{"status", "0"}, "status 0x12345678\n"},
         {{"special", "0", "1", "0x00010000"}, "special 0x0001 0x00010000 answered 0x00000001\n"},
         {{"update-status", "0"}, "update status     0x0102 0x0304\nV3 update status  0x05060708 0x090A\n"},
         {{"crc", "0", "0x1000", "9"}, "image CRC 0xCBF43926 of 9 bytes at 0x00001000\n"},
     };
-    for (const auto &c : answered)
-        EXPECT_EQ(run_kv4usb(c.args).out, c.out);
+    for (const auto &[args, out] : answered)
+        EXPECT_EQ(run_kv4usb(args).out, out);
 
     const kv4test::kv4usb_result unknown = run_kv4usb({"status", "7"});
     EXPECT_EQ(unknown.status, kv4usb::exit_failure);
@@ -102,28 +99,24 @@ TEST_F(Kv4usbFiles, EveryRegionMakesARoundTripThroughFiles)
     desc.caps = caps;
     desc.ncaps = 3;
     kv4sim_monitor *monitor = kv4sim_attach(&desc);
-    const struct {
-        const char *name;
-        int region;
-        uint32_t address;
-    } regions[] = {{"eeprom", KV4SIM_EEPROM, 0x100},
-                   {"ram", KV4SIM_RAM, 0x2001},
-                   {"flash", KV4SIM_FLASH, 0x4000},
-                   {"spiflash", KV4SIM_SPI_FLASH, 0x10003}};
+    const std::tuple<const char *, int, uint32_t> regions[] = {{"eeprom", KV4SIM_EEPROM, 0x100},
+                                                               {"ram", KV4SIM_RAM, 0x2001},
+                                                               {"flash", KV4SIM_FLASH, 0x4000},
+                                                               {"spiflash", KV4SIM_SPI_FLASH, 0x10003}};
     unsigned seed = 0;
-    for (const auto &r : regions) {
+    for (const auto &[name, region, at] : regions) {
         const Bytes data = pattern(1000, ++seed);
         save("in.bin", data);
-        const std::string address = std::to_string(r.address);
-        const kv4test::kv4usb_result written = run_kv4usb({"write", r.name, "0", address, path("in.bin")});
-        ASSERT_EQ(written.status, 0) << r.name << ": " << written.err;
+        const std::string address = std::to_string(at);
+        const kv4test::kv4usb_result written = run_kv4usb({"write", name, "0", address, path("in.bin")});
+        ASSERT_EQ(written.status, 0) << name << ": " << written.err;
         Bytes stored(data.size());
-        kv4sim_read_memory(monitor, r.region, r.address, stored.data(), stored.size());
-        EXPECT_EQ(stored, data) << r.name;
-        EXPECT_EQ(run_kv4usb({"verify", r.name, "0", address, path("in.bin")}).status, 0) << r.name;
-        const kv4test::kv4usb_result read = run_kv4usb({"read", r.name, "0", address, "1000", path("out.bin")});
-        ASSERT_EQ(read.status, 0) << r.name << ": " << read.err;
-        EXPECT_EQ(load("out.bin"), data) << r.name;
+        kv4sim_read_memory(monitor, region, at, stored.data(), stored.size());
+        EXPECT_EQ(stored, data) << name;
+        EXPECT_EQ(run_kv4usb({"verify", name, "0", address, path("in.bin")}).status, 0) << name;
+        const kv4test::kv4usb_result read = run_kv4usb({"read", name, "0", address, "1000", path("out.bin")});
+        ASSERT_EQ(read.status, 0) << name << ": " << read.err;
+        EXPECT_EQ(load("out.bin"), data) << name;
     }
 }
 

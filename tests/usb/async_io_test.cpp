@@ -55,9 +55,7 @@ class AsyncIo : public kv4test::SimTest {
     {
         SimTest::SetUp();
         collected.seen.clear();
-        monitor = attach_layout(layout({20, 60, 500}, {20, 60, 500}));
-        ASSERT_EQ(find(), std::vector<uint16_t>{0});
-        kv4sim_wire_clear(monitor);
+        monitor = open_port(layout({20, 60, 500}, {20, 60, 500}));
     }
     void TearDown() override
     {

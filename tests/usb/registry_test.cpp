@@ -13,7 +13,8 @@
 
 namespace {
 
-kv4::win32_device *make_device(const char *serial, const char *path = nullptr)
+// Registers a new device object with this serial (and path).
+kv4::win32_device *enrol(const char *serial, const char *path = nullptr)
 {
     auto *device = new kv4::win32_device;
     std::strcpy(device->serial_key, serial);
@@ -21,35 +22,37 @@ kv4::win32_device *make_device(const char *serial, const char *path = nullptr)
         device->path = static_cast<char *>(std::malloc(std::strlen(path) + 1));
         std::strcpy(device->path, path);
     }
-    return device;
+    return kv4::tkusb_platform_register(device);
 }
 
 class Registry : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override { ASSERT_EQ(tkcmdsetUSB_init(), 0); }
     void TearDown() override { tkcmdsetUSB_shutdown_all(); }
 };
 
-TEST_F(Registry, PortsAreHandedOutInOrderOfFirstRegistration)
+// The same serial, long ones included, maps back to the object it was registered with and takes
+// no number; a 256th device is refused.
+TEST_F(Registry, PortsAreHandedOutInOrderOfFirstRegistrationAndFoundBySerialOrPath)
 {
-    kv4::win32_device *a = kv4::tkusb_platform_register(make_device("A"));
-    kv4::win32_device *b = kv4::tkusb_platform_register(make_device("B"));
+    kv4::win32_device *a = enrol("A");
+    kv4::win32_device *b = enrol("B");
     ASSERT_NE(a, nullptr);
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(a->port, 0);
     EXPECT_EQ(b->port, 1);
-    // The same serial maps back to the object it was registered with and takes no number.
-    EXPECT_EQ(kv4::tkusb_platform_register(make_device("A")), a);
-    EXPECT_EQ(kv4::tkusb_platform_register(make_device("C"))->port, 2);
+    EXPECT_EQ(enrol("A"), a);
+    EXPECT_EQ(enrol("C")->port, 2);
     EXPECT_EQ(kv4::tkusb_platform_get_device(1), b);
     EXPECT_EQ(kv4::tkusb_platform_get_device(3), nullptr);
-}
+    kv4::win32_device *first = enrol("KV4-0000012345");
+    EXPECT_NE(enrol("KV4-0000012399"), first);
+    EXPECT_EQ(enrol("KV4-0000012345"), first);
 
-TEST_F(Registry, SerialLookupIsExactAndPathLookupIgnoresCase)
-{
-    kv4::win32_device *lower = kv4::tkusb_platform_register(make_device("abc123", "\\\\?\\hid#vid_1&pid_2#a"));
-    kv4::win32_device *upper = kv4::tkusb_platform_register(make_device("ABC123"));
-    kv4::win32_device *longer = kv4::tkusb_platform_register(make_device("abc1234"));
+    // Serial lookup is exact, path lookup ignores case.
+    kv4::win32_device *lower = enrol("abc123", "\\\\?\\hid#vid_1&pid_2#a");
+    kv4::win32_device *upper = enrol("ABC123");
+    kv4::win32_device *longer = enrol("abc1234");
     EXPECT_NE(lower, upper);
     EXPECT_EQ(kv4::tkusb_platform_find_by_serial("abc123"), lower);
     EXPECT_EQ(kv4::tkusb_platform_find_by_serial("ABC123"), upper);
@@ -58,21 +61,10 @@ TEST_F(Registry, SerialLookupIsExactAndPathLookupIgnoresCase)
     EXPECT_EQ(kv4::tkusb_platform_find_by_path("\\\\?\\HID#VID_1&PID_2#A"), lower);
     EXPECT_EQ(kv4::tkusb_platform_find_by_path("\\\\?\\hid#vid_1&pid_2#"), nullptr);
     EXPECT_EQ(kv4::tkusb_platform_find_by_path(""), nullptr); // devices without a path never match
-}
 
-TEST_F(Registry, SerialsLongerThanNineCharactersAreRecognisedAgain)
-{
-    kv4::win32_device *first = kv4::tkusb_platform_register(make_device("KV4-0000012345"));
-    kv4::win32_device *second = kv4::tkusb_platform_register(make_device("KV4-0000012399"));
-    EXPECT_NE(first, second);
-    EXPECT_EQ(kv4::tkusb_platform_register(make_device("KV4-0000012345")), first);
-}
-
-TEST_F(Registry, TheRegistryRefusesA256thDevice)
-{
-    for (int i = 0; i < 255; ++i)
-        ASSERT_NE(kv4::tkusb_platform_register(make_device(std::to_string(i).c_str())), nullptr) << i;
-    EXPECT_EQ(kv4::tkusb_platform_register(make_device("one too many")), nullptr);
+    for (int i = 8; i < 255; ++i)
+        ASSERT_NE(enrol(std::to_string(i).c_str()), nullptr) << i;
+    EXPECT_EQ(enrol("one too many"), nullptr);
     EXPECT_EQ(kv4::tkusb_platform_get_device(254)->port, 254);
     EXPECT_EQ(kv4::port_counter(), 255);
 }
@@ -84,7 +76,7 @@ TEST_F(Registry, ConcurrentRegistrationsOfOneSerialYieldOneDevice)
     for (int t = 0; t < 4; ++t)
         threads[t] = std::thread([&seen, t] {
             for (int i = 0; i < 50; ++i) {
-                kv4::win32_device *device = kv4::tkusb_platform_register(make_device(std::to_string(i).c_str()));
+                kv4::win32_device *device = enrol(std::to_string(i).c_str());
                 if (i == 7)
                     seen[t] = device;
             }
@@ -100,7 +92,7 @@ TEST_F(Registry, ConcurrentRegistrationsOfOneSerialYieldOneDevice)
 
 TEST_F(Registry, HostLockIsReentrantAndHoldsOffOtherThreadsLookups)
 {
-    kv4::tkusb_platform_register(make_device("A"));
+    enrol("A");
     ASSERT_EQ(tkcmdsetUSB_lock(), 0);
     ASSERT_EQ(tkcmdsetUSB_lock(), 0);
     EXPECT_NE(kv4::tkusb_platform_get_device(0), nullptr); // own lookups still work
@@ -117,30 +109,23 @@ TEST_F(Registry, HostLockIsReentrantAndHoldsOffOtherThreadsLookups)
     EXPECT_TRUE(looked_up.load());
 }
 
-TEST_F(Registry, DeviceLockIsReentrantAndMissingWhileClosed)
+// The device lock exists only while the device is open, is reentrant, and a close on another
+// thread waits for its holder, then leaves every waiter a code rather than a dead lock.
+TEST_F(Registry, DeviceLockIsReentrantAndACloseOnAnotherThreadWaitsForTheHolder)
 {
-    kv4::win32_device *device = kv4::tkusb_platform_register(make_device("A"));
+    kv4::win32_device *device = enrol("A");
     EXPECT_EQ(device->lock(), TKCMDSET_MUTEX_FAILED_ERR); // never opened
     EXPECT_EQ(device->close(), 0);
-    EXPECT_EQ(device->close(), 0); // closing twice is harmless
+    EXPECT_EQ(device->close(), 0);   // closing twice is harmless
     device->device_lock_live = true; // as a successful open leaves it
-    EXPECT_EQ(device->lock(), 0);
-    EXPECT_EQ(device->lock(), 0);
-    EXPECT_EQ(device->unlock(), 0);
-    EXPECT_EQ(device->unlock(), 0);
-}
-
-TEST_F(Registry, CloseOnAnotherThreadWaitsForTheHolderAndLeavesItAValidLock)
-{
-    kv4::win32_device *device = kv4::tkusb_platform_register(make_device("A"));
-    device->device_lock_live = true;
     ASSERT_EQ(device->lock(), 0);
+    ASSERT_EQ(device->lock(), 0);
+    EXPECT_EQ(device->unlock(), 0);
     std::atomic<bool> closed{false};
     std::thread closer([&] {
         device->close();
         closed = true;
     });
-    // A third thread that queues for the lock meanwhile must come back with a code, not hang.
     std::atomic<int> waiter_result{1};
     std::thread waiter([&] { waiter_result = device->lock(); });
     kv4::sleep_ms(20);
@@ -157,7 +142,7 @@ TEST_F(Registry, CloseOnAnotherThreadWaitsForTheHolderAndLeavesItAValidLock)
 
 TEST_F(Registry, CompareAndSetStateClaimsOnlyFromTheExpectedState)
 {
-    kv4::win32_device *device = kv4::tkusb_platform_register(make_device("A"));
+    kv4::win32_device *device = enrol("A");
     EXPECT_TRUE(device->compare_and_set_state(kv4::TKUSB_IO_IDLE, kv4::TKUSB_IO_SYNC));
     EXPECT_FALSE(device->compare_and_set_state(kv4::TKUSB_IO_IDLE, kv4::TKUSB_IO_WRITE_REQUESTED));
     EXPECT_EQ(device->io_state.load(), kv4::TKUSB_IO_SYNC);

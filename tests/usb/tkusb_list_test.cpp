@@ -13,26 +13,8 @@ struct counted {
 };
 int counted::alive = 0;
 
-TEST(TkusbList, KeepsAppendOrderAndNeverWrapsItsCount)
-{
-    kv4::tkusb_list<counted> list;
-    for (int i = 0; i < 255; ++i)
-        ASSERT_TRUE(list.append(new counted(i)));
-    counted extra(999);
-    EXPECT_FALSE(list.append(&extra));
-    EXPECT_EQ(list.count(), 255);
-    EXPECT_EQ(list.at(0)->value, 0);
-    EXPECT_EQ(list.at(254)->value, 254);
-    int expected = 0;
-    for (counted *element : list)
-        EXPECT_EQ(element->value, expected++);
-    list.clear();
-    EXPECT_EQ(counted::alive, 1); // only `extra`
-    EXPECT_TRUE(list.empty());
-    EXPECT_EQ(list.head(), nullptr);
-}
-
-TEST(TkusbList, DroppingNodesLeavesTheElements)
+// Dropping the nodes leaves the elements alive and the list usable again; clearing deletes them.
+TEST(TkusbList, KeepsAppendOrderNeverWrapsItsCountAndOwnsItsElementsUntilDropped)
 {
     counted a(1), b(2);
     kv4::tkusb_list<counted> list;
@@ -42,9 +24,20 @@ TEST(TkusbList, DroppingNodesLeavesTheElements)
     EXPECT_EQ(list.count(), 0);
     EXPECT_EQ(list.at(0), nullptr);
     EXPECT_EQ(counted::alive, 2);
-    EXPECT_TRUE(list.append(&a)); // usable again, head and tail reset
-    EXPECT_EQ(list.at(0), &a);
-    list.drop_nodes();
+
+    for (int i = 0; i < 255; ++i)
+        ASSERT_TRUE(list.append(new counted(i)));
+    EXPECT_FALSE(list.append(&a));
+    EXPECT_EQ(list.count(), 255);
+    EXPECT_EQ(list.at(0)->value, 0);
+    EXPECT_EQ(list.at(254)->value, 254);
+    int expected = 0;
+    for (counted *element : list)
+        EXPECT_EQ(element->value, expected++);
+    list.clear();
+    EXPECT_EQ(counted::alive, 2); // only a and b
+    EXPECT_TRUE(list.empty());
+    EXPECT_EQ(list.head(), nullptr);
 }
 
 } // namespace
