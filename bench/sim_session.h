@@ -6,6 +6,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <vector>
+
 namespace kv4bench {
 
 class sim_session {
@@ -16,15 +18,14 @@ public:
     {
         kv4sim_reset();
         tkcmdsetUSB_init();
-        for (int i = 0; i < monitors; ++i) {
-            monitors_[i] = kv4sim_attach(nullptr);
-            kv4sim_set_wire_log(monitors_[i], 0);
-            if (i < open) {
-                uint16_t ports[255];
-                uint8_t count = 0;
-                tkcmdsetUSB_find_devices("Quillon5", &count, ports);
-            }
-        }
+        // One discovery, after the monitors to open: it numbers the ports in the bus's order. A
+        // second one would probe each open monitor again, which the library's own handle refuses
+        // (a 100 ms retry each).
+        attach(open);
+        uint16_t ports[255];
+        uint8_t count = 0;
+        tkcmdsetUSB_find_devices("Quillon5", &count, ports);
+        attach(monitors - open);
     }
     ~sim_session()
     {
@@ -37,7 +38,15 @@ public:
     kv4sim_monitor *monitor(int i) const { return monitors_[i]; }
 
 private:
-    kv4sim_monitor *monitors_[4] = {};
+    void attach(int count)
+    {
+        for (int i = 0; i < count; ++i) {
+            monitors_.push_back(kv4sim_attach(nullptr));
+            kv4sim_set_wire_log(monitors_.back(), 0);
+        }
+    }
+
+    std::vector<kv4sim_monitor *> monitors_;
 };
 
 } // namespace kv4bench

@@ -49,6 +49,9 @@ TEST_F(Kv4usbTest, UsageErrorsExitWithTwoAndNameTheCommandWithoutStartingTheLibr
         {{"read", "ram", "0", "0xFFFFFFFF", "2", "f"}, "go past 0xFFFFFFFF", "usage: kv4usb read"},
         {{"echo", "0", "0g"}, "HEXBYTES: '0g'", "usage: kv4usb echo"},
         {{"help", "frobnicate"}, "unknown command 'frobnicate'", "usage: kv4usb [--simulate"},
+        {{"poll", "0", "1", "0"}, "PORT 0 is given twice", "usage: kv4usb poll"},
+        {{"poll", "0", "--count=0x186A1"}, "--count=N: N must be a number from 1 to 100000", "usage: kv4usb poll"},
+        {{"status", "0", "--count=1"}, "unknown option '--count=1'", "usage: kv4usb [--simulate"},
     };
     for (const auto &[args, complaint, usage] : cases) {
         const kv4test::kv4usb_result r = run_kv4usb(args);
@@ -77,7 +80,7 @@ TEST_F(Kv4usbTest, HelpComesEitherWayAndTheOverviewNamesEveryCommand)
     const kv4test::kv4usb_result overview = run_kv4usb({"--help"});
     EXPECT_EQ(overview.status, 0);
     for (const char *name : {"list", "info", "echo", "status", "special", "feature", "read", "write", "verify", "crc",
-                             "update-status", "demo"})
+                             "update-status", "poll", "demo"})
         EXPECT_TRUE(contains(overview.out, std::string("\n  ") + name + ' ')) << name;
     EXPECT_EQ(run_kv4usb({"help"}).out, overview.out);
 }

@@ -90,6 +90,26 @@ TEST_F(Kv4usbTest, ServiceCommandsReportTheMonitorsAnswersAndFailuresNameTheCode
         << unknown.err;
 }
 
+TEST_F(Kv4usbTest, PollCountsEveryExchangeOfEveryPortAndNamesTheFailures)
+{
+    const kv4test::kv4usb_result r = run_kv4usb({"--simulate=2", "poll", "0", "1", "--count=50"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("100 exchanges on 2 ports in ", 0), 0u) << r.out;
+    EXPECT_TRUE(contains(r.out, " ms: 100 answered, 0 failed\n")) << r.out;
+    EXPECT_TRUE(contains(r.out, "round trip, send to completion: median ")) << r.out;
+    EXPECT_FALSE(contains(r.out, "failures")) << r.out;
+
+    // A monitor that refuses the write loses its port: the rest of its exchanges cannot be sent.
+    kv4sim_attach(nullptr);
+    kv4sim_set_fault(kv4sim_attach(nullptr), KV4SIM_FAULT_REFUSE_WRITE, 1);
+    const kv4test::kv4usb_result refused = run_kv4usb({"poll", "0", "1", "--count=5"});
+    EXPECT_EQ(refused.status, kv4usb::exit_failure);
+    EXPECT_TRUE(contains(refused.out, "10 exchanges on 2 ports in ")) << refused.out;
+    EXPECT_TRUE(contains(refused.out, " ms: 5 answered, 5 failed\n")) << refused.out;
+    EXPECT_TRUE(contains(refused.out, "\nfailures: 4 TKUSB_DEVICE_CLOSED_ERR, 1 TKUSB_WRITE_FAILED_ERR\n"))
+        << refused.out;
+}
+
 TEST_F(Kv4usbFiles, EveryRegionMakesARoundTripThroughFiles)
 {
     // Reports of 64 bytes: many blocks, and the library refuses any block that is too long.

@@ -2,6 +2,8 @@
 
 #include "failures.h"
 
+#include <algorithm>
+
 namespace kv4usb {
 
 namespace {
@@ -44,6 +46,23 @@ uint32_t arguments::number(std::size_t i, const char *name, uint32_t max) const
         fail(std::string(name) + ": '" + text(i) + "' is not a number from 0 to " + std::to_string(max) +
              " (decimal, or hexadecimal after 0x)");
     return static_cast<uint32_t>(*value);
+}
+
+uint32_t arguments::option_number(const char *name, uint32_t fallback, uint32_t max) const
+{
+    const std::string prefix = std::string(name) + "=";
+    uint32_t value = fallback;
+    for (const std::string &option : options_) {
+        if (option.compare(0, prefix.size(), prefix) != 0 && option != name)
+            continue;
+        const std::optional<uint64_t> given =
+            option.size() > prefix.size() ? parse_number(option.substr(prefix.size()), max) : std::nullopt;
+        if (!given || *given == 0)
+            fail(prefix + "N: N must be a number from 1 to " + std::to_string(max) + ", not '" +
+                 option.substr(std::min(option.size(), prefix.size())) + "'");
+        value = static_cast<uint32_t>(*given);
+    }
+    return value;
 }
 
 std::vector<uint8_t> arguments::hex_bytes(std::size_t i, const char *name, std::size_t max) const

@@ -14,7 +14,8 @@ constexpr const char *general_usage = "usage: kv4usb [--simulate[=N]] COMMAND [A
 struct invocation {
     std::optional<unsigned> simulated;
     bool help = false;
-    std::vector<std::string> words; // the command and its arguments
+    std::vector<std::string> words;   // the command and its arguments
+    std::vector<std::string> options; // any other option: the command's own, or unknown
 };
 
 void read_option(const std::string &option, invocation &inv)
@@ -31,7 +32,7 @@ void read_option(const std::string &option, invocation &inv)
                                       option.substr(simulate.size() + 1) + "'");
         inv.simulated = static_cast<unsigned>(*count);
     } else {
-        throw usage_error("", "unknown option '" + option + "'");
+        inv.options.push_back(option);
     }
 }
 
@@ -53,6 +54,14 @@ const command &command_named(const std::string &name)
     if (!c)
         throw usage_error("", "unknown command '" + name + "'");
     return *c;
+}
+
+// The options that are not kv4usb's own must be the one the command takes (none without a command).
+void check_options(const invocation &inv, const command *c)
+{
+    for (const std::string &option : inv.options)
+        if (!c || !c->option || option.substr(0, option.find('=')) != c->option)
+            throw usage_error("", "unknown option '" + option + "'");
 }
 
 int run_help(const std::vector<std::string> &words, console &io)
@@ -79,6 +88,8 @@ void check_count(const command &c, const arguments &args)
 
 int dispatch(const invocation &inv, console &io)
 {
+    if (inv.words.empty() || inv.words[0] == "help")
+        check_options(inv, nullptr);
     if (inv.words.empty()) {
         if (!inv.help)
             throw usage_error("", "no command given");
@@ -88,11 +99,12 @@ int dispatch(const invocation &inv, console &io)
     if (inv.words[0] == "help")
         return run_help(inv.words, io);
     const command &c = command_named(inv.words[0]);
+    check_options(inv, &c);
     if (inv.help) {
         print_command_help(io.out, c);
         return exit_ok;
     }
-    const arguments args(c.name, std::vector<std::string>(inv.words.begin() + 1, inv.words.end()));
+    const arguments args(c.name, std::vector<std::string>(inv.words.begin() + 1, inv.words.end()), inv.options);
     check_count(c, args);
     context ctx(io, inv.simulated);
     return c.run(ctx, args);

@@ -3,6 +3,7 @@
 #include "demo.h"
 #include "device_commands.h"
 #include "memory_commands.h"
+#include "poll_command.h"
 
 #include <iomanip>
 
@@ -31,6 +32,13 @@ const command commands[] = {
     {"crc", "PORT ADDRESS LENGTH", "the CRC-32 the monitor computes over a flash image region",
      "ADDRESS and LENGTH are in bytes.\n", 3, 3, run_crc},
     {"update-status", "PORT", "the firmware update status, both generations of the query", "", 1, 1, run_update_status},
+    {"poll", "PORT... [--count=N]", "keeps status exchanges going asynchronously and measures them",
+     "Registers a completion callback and keeps one status exchange under way on each PORT, the\n"
+     "next sent from the completion of the last, until N exchanges per port have ended (default\n"
+     "1000, at most 100000; 1000 ms time-out each). Prints the exchanges per second, the median\n"
+     "and 99th percentile of the round trip from send to completion callback, and the failures\n"
+     "by name; an answer whose status byte is 0 counts as failed with the monitor's code.\n",
+     1, 255, run_poll, "--count"},
     {"demo", "", "a short guided session on a simulated monitor",
      "Lists, identifies, writes and verifies 1 KiB of EEPROM, reads 64 KiB of flash and checks\n"
      "it against the monitor's image CRC, explaining each step. Always runs on the simulator.\n",

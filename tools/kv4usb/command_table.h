@@ -18,6 +18,7 @@ struct command {
     std::size_t min_args;
     std::size_t max_args;
     int (*run)(context &ctx, const arguments &args);
+    const char *option = nullptr; // the one option of its own it takes, as name=VALUE ("--count"); may be null
 };
 
 // The command of that name, or null.

@@ -24,9 +24,11 @@ void check(int16_t code, const std::string &what)
         throw call_failure(what, code);
 }
 
+std::string error_name(int16_t code) { return library_text<36>(tkcmdsetUSB_get_error_name, code); }
+
 void print_call_failure(std::ostream &err, const std::string &what, int16_t code)
 {
-    err << "error: " << what << " failed: " << code << ' ' << library_text<36>(tkcmdsetUSB_get_error_name, code)
+    err << "error: " << what << " failed: " << code << ' ' << error_name(code)
         << " \u2014 " << library_text<140>(tkcmdsetUSB_get_error_text, code) << '\n';
 }
 

@@ -40,6 +40,9 @@ class usage_error : public std::runtime_error {
 // Throws call_failure unless code is 0.
 void check(int16_t code, const std::string &what);
 
+// The identifier of a result code ("TKUSB_READ_TIMEOUT_ERR").
+std::string error_name(int16_t code);
+
 // "error: <what> failed: <code> <IDENTIFIER> — <sentence>"
 void print_call_failure(std::ostream &err, const std::string &what, int16_t code);
 

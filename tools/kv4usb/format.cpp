@@ -11,4 +11,11 @@ std::string hex(uint64_t value, int digits)
     return text;
 }
 
+std::string decimal(double value, int places)
+{
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", places, value);
+    return text;
+}
+
 } // namespace kv4usb
