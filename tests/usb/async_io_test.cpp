@@ -69,22 +69,6 @@ class AsyncIo : public kv4test::SimTest {
     kv4sim_monitor *monitor = nullptr;
 };
 
-TEST_F(AsyncIo, SendCommandChecksInitialisationPortRegistrationThenThePort)
-{
-    const uint8_t echo[3] = {10, 1, 2};
-    EXPECT_EQ(tkcmdsetUSB_send_command(0, echo, 3, 0, 1), TKUSB_ASYNC_UNREGISTERED);
-    EXPECT_EQ(tkcmdsetUSB_send_command(5, echo, 3, 0, 1), TKUSB_INVALID_PORT_ERR);
-    ASSERT_EQ(tkcmdsetUSB_register_asyncio(completions::record, 1000), 0);
-    EXPECT_EQ(tkcmdsetUSB_send_command(0, nullptr, 3, 0, 1), TKUSB_INVALID_PARAMETER);
-    EXPECT_EQ(send(Bytes(501, 10)), TKUSB_TOOLONG_REPORT_ERR);
-    EXPECT_EQ(tkcmdsetUSB_shutdown(0), 0);
-    EXPECT_EQ(send({10}), TKUSB_DEVICE_CLOSED_ERR);
-    tkcmdsetUSB_shutdown_all();
-    EXPECT_EQ(send({10}), TKUSB_NO_PORT_INIT_ERR);
-    EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
-    EXPECT_TRUE(collected.seen.empty());
-}
-
 TEST_F(AsyncIo, TheCallbackGetsTheAnswerInTheReportTheCommandChoseWithItsTag)
 {
     ASSERT_EQ(tkcmdsetUSB_register_asyncio(completions::record, 1000), 0);
@@ -175,12 +159,17 @@ TEST_F(AsyncIo, RefusedTransfersCloseThePortAndSilenceEndsInOneTimeout)
     EXPECT_EQ(collected.seen[3].result, 0);
 }
 
-TEST_F(AsyncIo, RegistrationAndUnregistrationAreRefusedWhenRepeated)
+TEST_F(AsyncIo, RegistrationIsOnceAtATimeAndSendCommandChecksItBeforeThePort)
 {
     EXPECT_EQ(tkcmdsetUSB_register_asyncio(nullptr, 1000), TKUSB_INVALID_PARAMETER);
     EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), TKUSB_EVENT_REGISTER_ERR);
+    EXPECT_EQ(send({10}), TKUSB_ASYNC_UNREGISTERED);
+    EXPECT_EQ(send({10}, 1, 5), TKUSB_INVALID_PORT_ERR);
     ASSERT_EQ(tkcmdsetUSB_register_asyncio(completions::record, 1000), 0);
     EXPECT_EQ(tkcmdsetUSB_register_asyncio(completions::record, 1000), TKUSB_EVENT_REGISTER_ERR);
+    EXPECT_EQ(tkcmdsetUSB_send_command(0, nullptr, 3, 0, 1), TKUSB_INVALID_PARAMETER);
+    EXPECT_EQ(send(Bytes(501, 10)), TKUSB_TOOLONG_REPORT_ERR);
+    EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
     // An exchange under way when the thread stops still ends, once.
     kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 1);
     ASSERT_EQ(send({12}, 5), 0);
@@ -195,9 +184,11 @@ TEST_F(AsyncIo, RegistrationAndUnregistrationAreRefusedWhenRepeated)
 
     // A callback that unregisters waits for its own thread in vain; the thread ends after it.
     static std::atomic<int> from_callback{1};
-    ASSERT_EQ(tkcmdsetUSB_register_asyncio([](uint16_t, const uint8_t *, uint16_t, int16_t,
-                                              int16_t) { from_callback = tkcmdsetUSB_unregister_asyncio(); },
-                                           50),
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio(
+                  [](uint16_t, const uint8_t *, uint16_t, int16_t, int16_t) {
+                      from_callback = tkcmdsetUSB_unregister_asyncio();
+                  },
+                  50),
               0);
     ASSERT_EQ(send({12}), 0);
     int16_t again = TKUSB_EVENT_REGISTER_ERR;
@@ -205,6 +196,10 @@ TEST_F(AsyncIo, RegistrationAndUnregistrationAreRefusedWhenRepeated)
         again = tkcmdsetUSB_register_asyncio(completions::record, 1000);
     EXPECT_EQ(from_callback.load(), TKUSB_EVENT_TIMEOUT_ERR);
     EXPECT_EQ(again, 0);
+    EXPECT_EQ(tkcmdsetUSB_shutdown(0), 0);
+    EXPECT_EQ(send({10}), TKUSB_DEVICE_CLOSED_ERR);
+    tkcmdsetUSB_shutdown_all();
+    EXPECT_EQ(send({10}), TKUSB_NO_PORT_INIT_ERR);
 }
 
 } // namespace
