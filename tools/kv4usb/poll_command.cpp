@@ -141,8 +141,8 @@ class poll_run {
         while (p.started < count_ && !stopping_.load()) {
             ++p.started;
             p.sent_at = poll_clock::now();
-            const int16_t code = tkcmdsetUSB_send_command(p.port, status_frame, sizeof status_frame, 0,
-                                                          static_cast<uint16_t>(index));
+            const int16_t code =
+                tkcmdsetUSB_send_command(p.port, status_frame, sizeof status_frame, 0, static_cast<uint16_t>(index));
             if (code == 0)
                 return;
             failed(code);
