@@ -24,7 +24,7 @@ KV4USBCP_API int16_t tkcmdsetUSB_send_command(uint16_t port, const uint8_t *comm
     return dispatch(port, init_check::required, [&](win32_device &device) {
         if (const int16_t result = tkusb_platform_asyncio_registered())
             return result;
-        return send_command(&device, command, command_length, tag);
+        return queue_while_accepting([&] { return send_command(&device, command, command_length, tag); });
     });
 }
 

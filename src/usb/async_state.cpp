@@ -12,7 +12,22 @@ namespace {
 std::atomic<tkusb_asyncio_callback> registered_callback{nullptr};
 event_handle wake_event = nullptr; // guarded by registration_guard
 std::mutex registration_guard;
+bool accepting = false; // guarded by acceptance_guard()
 } // namespace
+
+std::mutex &acceptance_guard()
+{
+    static std::mutex guard;
+    return guard;
+}
+
+bool accepting_exchanges() { return accepting; }
+
+void stop_accepting()
+{
+    std::lock_guard<std::mutex> guard(acceptance_guard());
+    accepting = false;
+}
 
 int16_t tkusb_platform_asyncio_registered()
 {
@@ -35,6 +50,8 @@ bool set_async_registration(tkusb_asyncio_callback callback, event_handle event)
         return false;
     wake_event = event;
     registered_callback.store(callback);
+    std::lock_guard<std::mutex> accept(acceptance_guard());
+    accepting = true;
     return true;
 }
 
@@ -43,6 +60,8 @@ void clear_async_registration()
     std::lock_guard<std::mutex> guard(registration_guard);
     registered_callback.store(nullptr);
     wake_event = nullptr;
+    std::lock_guard<std::mutex> accept(acceptance_guard());
+    accepting = false;
 }
 
 } // namespace kv4

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 
 #include <cstdint>
+#include <mutex>
 
 namespace kv4 {
 
@@ -24,5 +25,20 @@ bool set_async_registration(tkusb_asyncio_callback callback, event_handle wake_e
 
 // Clears the registration. No wake-up uses its event once this returns.
 void clear_async_registration();
+
+std::mutex &acceptance_guard();
+bool accepting_exchanges(); // with acceptance_guard held
+
+// Runs queue() while the registration accepts exchanges: queue()'s result, or
+// TKUSB_ASYNC_UNREGISTERED. An unregistration stops accepting under the same guard before it
+// stops the I/O thread, so that no exchange is queued that the stopping thread would miss (a
+// callback that queues the next exchange is then refused).
+template <typename Queue> int16_t queue_while_accepting(Queue queue)
+{
+    std::lock_guard<std::mutex> guard(acceptance_guard());
+    return accepting_exchanges() ? queue() : TKUSB_ASYNC_UNREGISTERED;
+}
+// Accepts no more exchanges; the registration stays for the callbacks still to come.
+void stop_accepting();
 
 } // namespace kv4

@@ -78,6 +78,7 @@ class io_loop {
                 serve(port);
             wait();
         }
+        tkusb_platform_collect_wait_ports(); // a port opened since the last wake-up may hold one too
         for (io_port &port : ports_) { // what the stop leaves under way still ends, once
             const uint32_t state = port.device->io_state.load();
             if (!under_way(state))
@@ -297,6 +298,7 @@ int16_t tkusb_platform_unregister_asyncio()
     std::lock_guard<std::mutex> guard(registration_guard);
     if (tkusb_platform_asyncio_registered() != 0 || !registered_run)
         return TKUSB_EVENT_REGISTER_ERR;
+    stop_accepting();
     registered_run->stop.store(true);
     event_set(registered_run->wake);
     const bool ended = thread_join(registered_thread, 2u * registered_run->timeout_ms);

@@ -165,17 +165,25 @@ TEST_F(AsyncIo, RegistrationIsOnceAtATimeAndSendCommandChecksItBeforeThePort)
     EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), TKUSB_EVENT_REGISTER_ERR);
     EXPECT_EQ(send({10}), TKUSB_ASYNC_UNREGISTERED);
     EXPECT_EQ(send({10}, 1, 5), TKUSB_INVALID_PORT_ERR);
-    ASSERT_EQ(tkcmdsetUSB_register_asyncio(completions::record, 1000), 0);
+    // Each callback queues the next exchange on its port, as a polling host does.
+    static std::atomic<int> resent{1};
+    const tkusb_asyncio_callback polling = [](uint16_t port, const uint8_t *data, uint16_t length, int16_t result,
+                                              int16_t tag) {
+        completions::record(port, data, length, result, tag);
+        resent = send({12}, 6, port);
+    };
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio(polling, 1000), 0);
     EXPECT_EQ(tkcmdsetUSB_register_asyncio(completions::record, 1000), TKUSB_EVENT_REGISTER_ERR);
     EXPECT_EQ(tkcmdsetUSB_send_command(0, nullptr, 3, 0, 1), TKUSB_INVALID_PARAMETER);
     EXPECT_EQ(send(Bytes(501, 10)), TKUSB_TOOLONG_REPORT_ERR);
     EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
-    // An exchange under way when the thread stops still ends, once.
+    // An exchange under way when the thread stops still ends, once, and queues nothing more.
     kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 1);
     ASSERT_EQ(send({12}, 5), 0);
     EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
     ASSERT_EQ(collected.seen.size(), 1u);
     EXPECT_EQ(collected.seen[0].result, TKUSB_ASYNC_UNREGISTERED);
+    EXPECT_EQ(resent.load(), TKUSB_ASYNC_UNREGISTERED);
     EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), TKUSB_EVENT_REGISTER_ERR);
     EXPECT_EQ(send({12}), TKUSB_ASYNC_UNREGISTERED);
     uint32_t status = 0;
