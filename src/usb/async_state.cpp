@@ -29,10 +29,7 @@ void stop_accepting()
     accepting = false;
 }
 
-int16_t tkusb_platform_asyncio_registered()
-{
-    return registered_callback.load() ? 0 : TKUSB_ASYNC_UNREGISTERED;
-}
+int16_t tkusb_platform_asyncio_registered() { return registered_callback.load() ? 0 : TKUSB_ASYNC_UNREGISTERED; }
 
 void tkusb_platform_wake_io_thread()
 {

@@ -2,8 +2,9 @@
 //
 // Each pass sweeps the exchanges that are out of time, serves every known port, and then waits at
 // most 10 ms for the wake event or a port's event. Where each hazard of such a thread is met:
-// - Any number of ports: the wait takes the wake event and at most 63 port events, but every pass
-//   serves every port, so the ports past the 63rd are served within one pass (10 ms).
+// - Any number of ports: the wait takes the wake event and at most 63 port events; a signal has
+//   its port served, and every pass also serves the ports past the 63rd, so they wait at most one
+//   pass (10 ms). A pass without a signal serves every port.
 // - No spin on an event left signalled: serve() resets a port's event before it looks at what the
 //   port has to do, and a port's record outcome, not its event, says whether a transfer ended.
 // - A current wait set: opening and closing a port wake the thread, which then collects the ports
@@ -72,14 +73,20 @@ class io_loop {
     void run()
     {
         tkusb_platform_collect_wait_ports();
-        while (!run_.stop.load()) {
+        for (io_port *woken = nullptr; !run_.stop.load();) {
             tkusb_platform_sweep_timeouts();
-            for (io_port &port : ports_)
-                serve(port);
-            wait();
+            // A signal names the port to serve; without one (a quiet 10 ms, a wake-up), every
+            // port is looked at, in case a signal was missed. The ports the wait could not hold
+            // are looked at on every pass.
+            if (woken)
+                serve(*woken);
+            const std::size_t n = ports_.size();
+            for (std::size_t k = woken ? held_ : 0; k < n; ++k)
+                serve(ports_[(held_from_ + k) % n]);
+            woken = wait();
         }
         tkusb_platform_collect_wait_ports(); // a port opened since the last wake-up may hold one too
-        for (io_port &port : ports_) { // what the stop leaves under way still ends, once
+        for (io_port &port : ports_) {       // what the stop leaves under way still ends, once
             const uint32_t state = port.device->io_state.load();
             if (!under_way(state))
                 continue;
@@ -198,16 +205,27 @@ class io_loop {
             callback(port.port, data, length, result, static_cast<int16_t>(tag));
     }
 
-    // Until the wake event, a port's event, or the next time-out; at most 10 ms.
-    void wait()
+    // Until the wake event, a port's event, or the next time-out; at most 10 ms. The port whose
+    // event ended it, or null. The wait holds ports from the one after the last port served, round
+    // the set: the system names the first signalled event, and a fixed order would leave the
+    // later ports waiting while the earlier ones stay busy.
+    io_port *wait()
     {
         event_handle events[max_wait_events] = {run_.wake};
+        std::size_t owners[max_wait_events] = {};
         std::size_t count = 1;
+        const std::size_t n = ports_.size();
+        held_from_ = n ? next_from_ % n : 0;
+        for (held_ = 0; held_ < n && count < max_wait_events; ++held_) {
+            const std::size_t i = (held_from_ + held_) % n;
+            if (ports_[i].device->async_event) {
+                owners[count] = i;
+                events[count++] = ports_[i].device->async_event;
+            }
+        }
         uint32_t wait_ms = longest_wait_ms;
         const uint32_t now = tick_count();
         for (const io_port &port : ports_) {
-            if (count < max_wait_events && port.device->async_event)
-                events[count++] = port.device->async_event;
             if (port.exchange.port) {
                 const uint32_t age = now - port.exchange.start_ticks;
                 const uint32_t left = age <= run_.timeout_ms ? run_.timeout_ms - age + 1 : 0;
@@ -217,14 +235,21 @@ class io_loop {
         const int woken = event_wait_any(events, count, wait_ms);
         if (woken == 0)
             event_reset(run_.wake);
+        if (woken > 0) {
+            next_from_ = owners[woken] + 1;
+            return &ports_[owners[woken]];
+        }
         if ((woken == 0 && !run_.stop.load()) || woken == wait_failed)
             tkusb_platform_collect_wait_ports();
         if (woken == wait_failed)
             sleep_ms(1); // whatever made it fail, the thread does not spin on it
+        return nullptr;
     }
 
     io_run &run_;
     std::vector<io_port> ports_;
+    std::size_t next_from_ = 0;            // where the next wait's ports begin
+    std::size_t held_from_ = 0, held_ = 0; // the ports the last wait held
     uint8_t response_[response_capacity];
 };
 

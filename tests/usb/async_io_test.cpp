@@ -192,11 +192,9 @@ TEST_F(AsyncIo, RegistrationIsOnceAtATimeAndSendCommandChecksItBeforeThePort)
 
     // A callback that unregisters waits for its own thread in vain; the thread ends after it.
     static std::atomic<int> from_callback{1};
-    ASSERT_EQ(tkcmdsetUSB_register_asyncio(
-                  [](uint16_t, const uint8_t *, uint16_t, int16_t, int16_t) {
-                      from_callback = tkcmdsetUSB_unregister_asyncio();
-                  },
-                  50),
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio([](uint16_t, const uint8_t *, uint16_t, int16_t,
+                                              int16_t) { from_callback = tkcmdsetUSB_unregister_asyncio(); },
+                                           50),
               0);
     ASSERT_EQ(send({12}), 0);
     int16_t again = TKUSB_EVENT_REGISTER_ERR;
