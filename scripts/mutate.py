@@ -13,6 +13,8 @@ Slow: one build and one test run per mutant. Not part of the test command; run i
 
 It edits the sources in place and puts each file back whatever happens; a copy of the file being
 mutated is kept in the build directory and put back on the next start should the script be killed.
+--root points it at another copy of the tree (git archive, or a worktree), so that the working tree
+can change while it runs. --by-test names, for each mutant, the tests that catch it.
 """
 
 import argparse

@@ -13,13 +13,16 @@ class Discovery : public SimTest {};
 TEST_F(Discovery, FindsMatchingMonitorsInAttachOrderWithACaseSensitiveFilter)
 {
     EXPECT_EQ(find(), Ports{});
-    attach_serial("A");
+    kv4sim_monitor *a = attach_serial("A");
     kv4sim_monitor_desc keyboard{};
     keyboard.product = "Some Keyboard";
     attach(&keyboard);
     attach_serial("B");
+    kv4sim_detach(a);
+    ASSERT_EQ(kv4sim_reattach(a, 0), 0); // plugged in again: now the last
     EXPECT_EQ(find("quillon5"), Ports{});
     EXPECT_EQ(find(), (Ports{0, 1}));
+    EXPECT_STREQ(kv4::tkusb_platform_get_device(0)->serial_number, "B");
     EXPECT_EQ(buffer_mode(1), TKUSB_BUFFER_MODE_RESPONSE);
     EXPECT_EQ(debug.count("---->No match to device Some Keyboard"), 2u);
     EXPECT_EQ(debug.count("---->String Match with Q5 Device"), 2u);

@@ -16,12 +16,15 @@ using kv4test::layout;
 using kv4test::SimTest;
 using Bytes = std::vector<uint8_t>;
 
-// Answers every frame the monitor does not know with the bytes a test puts here.
+// Answers every frame the monitor does not know with the bytes a test puts here, and keeps the
+// length of the last frame.
 struct scripted_answer {
     Bytes answer;
-    static size_t respond(void *context, const uint8_t *, size_t, uint8_t *out, size_t capacity)
+    size_t frame_length = 0;
+    static size_t respond(void *context, const uint8_t *, size_t length, uint8_t *out, size_t capacity)
     {
         auto *self = static_cast<scripted_answer *>(context);
+        self->frame_length = length;
         const size_t n = std::min(capacity, self->answer.size());
         std::memcpy(out, self->answer.data(), n);
         return n;
@@ -83,6 +86,7 @@ TEST_F(Transaction, TheOutputReportFollowsTheBufferModeAndTheCommandMustFitATran
     EXPECT_EQ(sent[0].size(), 61u);                            // every transfer is 1 + the largest report
     EXPECT_EQ(head(sent[0], 4), (Bytes{4, 0x77, 0xA1, 0xA2})); // 60 bytes: chosen by the response length
     EXPECT_EQ(head(sent[1], 4), (Bytes{3, 0x77, 0xB1, 0xB2})); // 20 bytes: chosen by the command length
+    EXPECT_EQ(script.frame_length, 20u); // the monitor gets that report's payload, not the whole transfer
 }
 
 TEST_F(Transaction, TimeOutsCancelButLeaveThePortUsableAndAnUnplugClosesIt)
