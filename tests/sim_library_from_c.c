@@ -21,12 +21,25 @@ static void pause_ms(unsigned ms)
 }
 #endif
 
-static volatile int answered; /* 1 for the expected answer, -1 for anything else */
+/* 1 for the expected answer, -1 for anything else; shared under the library's lock, which a host
+ * may take from any thread, its callbacks included. */
+static int answered;
 
 static void on_answer(uint16_t port, const uint8_t *data, uint16_t length, int16_t result, int16_t tag)
 {
+    tkcmdsetUSB_lock();
     /* The status word 0x01000000, whose first byte is the status byte. */
     answered = port == 0 && result == 0 && tag == 42 && length >= 4 && data[0] == 1 && data[1] == 0 ? 1 : -1;
+    tkcmdsetUSB_unlock();
+}
+
+static int answer(void)
+{
+    int seen;
+    tkcmdsetUSB_lock();
+    seen = answered;
+    tkcmdsetUSB_unlock();
+    return seen;
 }
 
 static int failed(const char *what)
@@ -46,9 +59,9 @@ int main(void)
         return failed("discovery");
     if (tkcmdsetUSB_register_asyncio(on_answer, 1000) != 0 || tkcmdsetUSB_send_command(0, &status, 1, 0, 42) != 0)
         return failed("sending");
-    for (i = 0; i < 10000 && !answered; ++i)
+    for (i = 0; i < 10000 && !answer(); ++i)
         pause_ms(1);
-    if (answered != 1)
+    if (answer() != 1)
         return failed("the answer");
     if (tkcmdsetUSB_unregister_asyncio() != 0 || tkcmdsetUSB_shutdown_all() != 0)
         return failed("stopping");
