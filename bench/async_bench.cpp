@@ -3,6 +3,8 @@
 // follows a monitor's answer; and how late a time-out is reported.
 #include "sim_session.h"
 
+#include "platform/sim/sim_bus.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -180,9 +182,15 @@ void async_exchanges(benchmark::State &state)
 }
 BENCHMARK(async_exchanges)->Arg(1)->Arg(4)->Arg(16)->Arg(100)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-// The answer is due answer_latency_us after the write, which the I/O thread starts only after the
-// send: callback entry - (send + latency) is an upper bound of the answer-to-callback delay.
+// The answer arrives answer_latency_us after the write, while the read waits for it; the simulated
+// bus notes the moment the read ends with it, and the delay is measured from there to the
+// callback's entry (or the transaction's return).
 constexpr unsigned answer_latency_us = 2000;
+
+double since_answer_us(bench_clock::time_point then)
+{
+    return std::chrono::duration<double, std::micro>(then - kv4::sim::last_late_answer()).count();
+}
 
 void answer_to_callback(benchmark::State &state)
 {
@@ -202,16 +210,15 @@ void answer_to_callback(benchmark::State &state)
             state.SkipWithError("the exchange failed");
             break;
         }
-        late_us.push_back(std::chrono::duration<double, std::micro>(exchange.entered() - sent).count() -
-                          answer_latency_us);
+        late_us.push_back(since_answer_us(exchange.entered()));
     }
     state.counters["late_p50_us"] = percentile(late_us, 0.5);
     state.counters["late_p99_us"] = percentile(late_us, 0.99);
 }
 BENCHMARK(answer_to_callback)->Iterations(1000)->UseRealTime()->Unit(benchmark::kMicrosecond);
 
-// The same answer through tkcmdsetUSB_do_command: return - (call + latency), what the simulated
-// monitor's timer and the host's wake-up cost without the I/O thread.
+// The same answer through tkcmdsetUSB_do_command: from the answer to the return, the host's
+// wake-up without the I/O thread.
 void answer_to_return_sync(benchmark::State &state)
 {
     kv4bench::sim_session session(1, 1);
@@ -221,13 +228,11 @@ void answer_to_return_sync(benchmark::State &state)
     late_us.reserve(static_cast<std::size_t>(state.max_iterations));
     for (auto _ : state) {
         uint16_t length = 19;
-        const bench_clock::time_point called = bench_clock::now();
         if (tkcmdsetUSB_do_command(0, status_frame, sizeof status_frame, response, &length, 1000) != 0) {
             state.SkipWithError("transaction failed");
             break;
         }
-        late_us.push_back(std::chrono::duration<double, std::micro>(bench_clock::now() - called).count() -
-                          answer_latency_us);
+        late_us.push_back(since_answer_us(bench_clock::now()));
     }
     state.counters["late_p50_us"] = percentile(late_us, 0.5);
     state.counters["late_p99_us"] = percentile(late_us, 0.99);

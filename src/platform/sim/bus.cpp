@@ -137,6 +137,13 @@ void set_plug_listener(const plug_listener *listener) noexcept
     b.listener = listener ? *listener : plug_listener{};
 }
 
+std::chrono::steady_clock::time_point last_late_answer() noexcept
+{
+    bus &b = the_bus();
+    std::lock_guard<std::mutex> guard(b.mutex);
+    return b.last_late_answer;
+}
+
 unsigned record_reuses() noexcept
 {
     bus &b = the_bus();

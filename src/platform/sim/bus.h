@@ -55,6 +55,7 @@ class bus {
     // Starting a transfer on a record whose transfer is still pending: an error of the host's
     // that Windows does not report. Counted, and the start is refused.
     unsigned record_reuses = 0;
+    time_point last_late_answer{};
 
     // ---- Timed completions -------------------------------------------------------------------
     // Something became due later: runs the timer thread, started on first need (lock held).

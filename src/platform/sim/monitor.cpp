@@ -1,6 +1,8 @@
 // A simulated monitor's life on the bus and its answers.
 #include "platform/sim/monitor.h"
 
+#include "platform/sim/bus.h"
+
 #include <algorithm>
 #include <new>
 
@@ -42,8 +44,10 @@ time_point monitor::advance(time_point now) noexcept
         transfer_state &state = state_of(t);
         hid_transfer *following = state.next;
         if (state.read) {
-            if (input.pop_arrived(now, state.buffer, state.length))
+            if (input.pop_arrived(now, state.buffer, state.length)) {
                 holder->finish(t, hid_io::completed);
+                the_bus().last_late_answer = clock::now();
+            }
         } else if (state.due <= now)
             holder->finish(t, hid_io::completed);
         else

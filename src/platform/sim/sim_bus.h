@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <chrono>
 #include <cstdint>
 
 namespace kv4::sim {
@@ -22,6 +23,10 @@ void set_plug_listener(const plug_listener *listener) noexcept;
 // The label announced for a drive (0 is A:) into buffer, terminated; false when no volume is
 // present there or the label does not fit.
 bool volume_label(unsigned drive, char *buffer, std::size_t capacity) noexcept;
+
+// When a read last ended with an answer that arrived after the read began: the moment the
+// answer became the host's, for measuring what the host's side takes from there.
+std::chrono::steady_clock::time_point last_late_answer() noexcept;
 
 // How often a transfer was started on a record whose transfer was still pending, since the
 // process began. Tests expect it not to move.
