@@ -90,18 +90,18 @@ class io_loop {
             const uint32_t state = port.device->io_state.load();
             if (!under_way(state))
                 continue;
-            if (state == TKUSB_IO_WRITE_REQUESTED)
-                take_over(*port.device, &port.exchange);
-            else
+            if (state != TKUSB_IO_WRITE_REQUESTED)
                 cancel_io(port.exchange);
+            else if (!port.exchange.port)
+                take_over(*port.device, &port.exchange);
             end(port, TKUSB_ASYNC_UNREGISTERED);
         }
     }
 
   private:
-    // Every open port, and every port with an exchange under
-    // way (a closed port's exchange must still end), in registry order. Ports this thread holds
-    // an exchange of stay, even when the registry no longer lists them.
+    // Every open port, and every port with an exchange under way (a closed port's exchange must
+    // still end), in registry order. Ports this thread holds an exchange of stay, even when the
+    // registry no longer lists them.
     void tkusb_platform_collect_wait_ports()
     {
         struct collected {
