@@ -107,6 +107,7 @@ TEST_F(Registry, HostLockIsReentrantAndHoldsOffOtherThreadsLookups)
     ASSERT_EQ(tkcmdsetUSB_unlock(), 0);
     other.join();
     EXPECT_TRUE(looked_up.load());
+    EXPECT_EQ(tkcmdsetUSB_unlock(), TKCMDSET_MUTEX_FAILED_ERR); // released more often than taken
 }
 
 // The device lock exists only while the device is open, is reentrant, and a close on another

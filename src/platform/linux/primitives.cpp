@@ -2,6 +2,7 @@
 // condition variable, std::thread with a completion event for timed joins, CLOCK_MONOTONIC ticks.
 #include "platform/platform.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -15,24 +16,44 @@ namespace kv4 {
 
 // ---- Recursive lock -----------------------------------------------------------------------------
 
-static_assert(sizeof(std::recursive_mutex) <= 64, "lock storage too small");
+namespace {
+// The holder is kept beside the mutex, so that a thread that does not hold it cannot release it.
+struct lock_state {
+    std::recursive_mutex mutex;
+    std::atomic<std::thread::id> holder{};
+    unsigned depth = 0; // guarded by mutex
+};
+lock_state &state(unsigned char *storage) { return *std::launder(reinterpret_cast<lock_state *>(storage)); }
+} // namespace
 
-recursive_lock::recursive_lock() { new (storage_) std::recursive_mutex(); }
-recursive_lock::~recursive_lock() { reinterpret_cast<std::recursive_mutex *>(storage_)->~recursive_mutex(); }
+static_assert(sizeof(lock_state) <= 64, "lock storage too small");
+
+recursive_lock::recursive_lock() { new (storage_) lock_state(); }
+recursive_lock::~recursive_lock() { state(storage_).~lock_state(); }
 
 int16_t recursive_lock::enter() noexcept
 {
     try {
-        reinterpret_cast<std::recursive_mutex *>(storage_)->lock();
+        lock_state &lock = state(storage_);
+        lock.mutex.lock();
+        if (lock.depth++ == 0)
+            lock.holder.store(std::this_thread::get_id());
         return 0;
     } catch (...) {
         return -10203;
     }
 }
 
+// A host that releases the library's lock more often than it took it gets an error, not a
+// released lock that another thread holds.
 int16_t recursive_lock::leave() noexcept
 {
-    reinterpret_cast<std::recursive_mutex *>(storage_)->unlock();
+    lock_state &lock = state(storage_);
+    if (lock.holder.load() != std::this_thread::get_id())
+        return -10203;
+    if (--lock.depth == 0)
+        lock.holder.store(std::thread::id());
+    lock.mutex.unlock();
     return 0;
 }
 

@@ -28,10 +28,15 @@ int16_t recursive_lock::enter() noexcept
     }
 }
 
+// Leaving a section this thread does not hold would corrupt it: a host that releases the
+// library's lock more often than it took it gets an error instead.
 int16_t recursive_lock::leave() noexcept
 {
+    CRITICAL_SECTION *held = section(storage_);
+    if (reinterpret_cast<ULONG_PTR>(held->OwningThread) != GetCurrentThreadId())
+        return -10203;
     try {
-        LeaveCriticalSection(section(storage_));
+        LeaveCriticalSection(held);
         return 0;
     } catch (...) {
         return -10203;
