@@ -87,6 +87,7 @@ TEST_F(Transaction, TheOutputReportFollowsTheBufferModeAndTheCommandMustFitATran
     EXPECT_EQ(head(sent[0], 4), (Bytes{4, 0x77, 0xA1, 0xA2})); // 60 bytes: chosen by the response length
     EXPECT_EQ(head(sent[1], 4), (Bytes{3, 0x77, 0xB1, 0xB2})); // 20 bytes: chosen by the command length
     EXPECT_EQ(script.frame_length, 20u); // the monitor gets that report's payload, not the whole transfer
+    EXPECT_EQ(reports(monitor, KV4SIM_WIRE_INPUT).size(), 2u); // and the wire log shows both answers
 }
 
 TEST_F(Transaction, TimeOutsCancelButLeaveThePortUsableAndAnUnplugClosesIt)
