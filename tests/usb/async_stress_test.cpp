@@ -3,7 +3,6 @@
 #include "support/sim_fixture.h"
 
 #include <atomic>
-#include <cstdio>
 #include <random>
 #include <thread>
 
@@ -85,7 +84,6 @@ TEST_F(AsyncStress, EveryAcceptedSendEndsInExactlyOneCallback)
     EXPECT_GT(accepted.load(), 0);
     EXPECT_EQ(completed.load(), accepted.load());
     EXPECT_EQ(unnamed.load(), 0);
-    std::printf("[ stress   ] %d sends accepted, %d callbacks\n", accepted.load(), completed.load());
 }
 
 } // namespace
