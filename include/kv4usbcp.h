@@ -382,6 +382,40 @@ KV4USBCP_API int16_t tkcmdsetUSB_get_buffer_mode(uint16_t port, uint8_t *mode);
  * asynchronous exchange uses the port, since both need the port's transfer buffer. */
 KV4USBCP_API int16_t tkcmdsetUSB_set_feature(uint16_t port, uint16_t value, uint16_t unused);
 
+/* ---- Device events ----------------------------------------------------------------------------- */
+/* A registered callback hears of monitors that arrive (TKUSB_EVENT_DEVICE_CONNECTED, once the
+ * library has identified and opened the port) and leave (TKUSB_EVENT_DEVICE_DISCONNECTED, while
+ * the port is still open; it is closed when the callback returns and keeps its number for the
+ * monitor's return, by any socket). Variants 2 and 3 also hear of volumes (drive letters) that
+ * arrive and leave. Every call comes from the library's notification thread, one event at a time;
+ * registering first reports each monitor attached and not yet open, as if it had just arrived.
+ *
+ * - One variant at a time: registering while any variant is registered returns
+ *   TKUSB_EVENT_REGISTER_ERR, as does registering while the thread of an earlier registration is
+ *   still ending, or when the system refuses the thread or its window. Registration returns once
+ *   the thread has its window, so an unregistration right after it always reaches the thread.
+ * - Unregistering waits at most 1000 ms for the thread: TKUSB_EVENT_TIMEOUT_ERR when it did not
+ *   end by then (always so from inside the callback; the thread then ends once the callback
+ *   returns). A cleared callback is never called, even by a thread that outlives it.
+ * - Monitors are identified and opened through the registry that tkcmdsetUSB_init creates:
+ *   register after tkcmdsetUSB_init. Registered before it, monitors arriving before the init are
+ *   not reported (nor opened); after tkcmdsetUSB_shutdown_all, arrivals are not reported until the
+ *   next init. Shutting down while registered is safe (the thread opens no port of a shut-down
+ *   library) but unregister first.
+ * - A port that a host thread opens (tkcmdsetUSB_find_devices) while its arrival is handled is
+ *   opened once, and then not reported.
+ * - Volume texts, valid during the call: variant 2 gets "E:\" on arrival and
+ *   "Drive E: DISCONNECTED\n" on removal; variant 3 gets the volume's label (empty for none), or
+ *   on an arrival whose label cannot be read the volume's unique name, otherwise an empty text (as
+ *   on most removals: the drive is gone). The port argument then carries the unit mask's drives
+ *   A: to P: (0 for Q: to Z:); the lowest drive of the mask names the text ('[' for none). */
+KV4USBCP_API int16_t tkcmdsetUSB_register_events(tkusb_event_callback callback);
+KV4USBCP_API int16_t tkcmdsetUSB_register_events2(tkusb_event_callback2 callback);
+KV4USBCP_API int16_t tkcmdsetUSB_register_events3(tkusb_event_callback3 callback);
+KV4USBCP_API int16_t tkcmdsetUSB_unregister_events(void);
+KV4USBCP_API int16_t tkcmdsetUSB_unregister_events2(void);
+KV4USBCP_API int16_t tkcmdsetUSB_unregister_events3(void);
+
 /* ---- Asynchronous exchanges -------------------------------------------------------------------- */
 /* Registers the one completion callback of the library and starts its I/O thread; timeout (ms)
  * bounds every exchange from its acceptance to its answer. TKUSB_INVALID_PARAMETER for a null

@@ -181,6 +181,27 @@ KV4SIM_API int kv4sim_set_wire_log(kv4sim_monitor *m, int on);
  * label for it (NULL: no label). */
 KV4SIM_API int kv4sim_announce_volume(uint32_t unitmask, int arrived, uint16_t flags, const char *label);
 
+/* ---- Broadcasts and debug lines ---------------------------------------------------------------- */
+
+/* Plugging a monitor in (kv4sim_attach, kv4sim_reattach) broadcasts the arrival of its device
+ * path, unplugging it (kv4sim_detach, kv4sim_destroy, kv4sim_reset) its removal, and
+ * kv4sim_announce_volume the volume's arrival or removal, to the library's notification window as
+ * the system would. These deliver a broadcast alone, so that a host can be shown what the system
+ * may also send: */
+#define KV4SIM_ARRIVAL 0x8000         /* DBT_DEVICEARRIVAL */
+#define KV4SIM_REMOVE_PENDING 0x8003  /* DBT_DEVICEREMOVEPENDING */
+#define KV4SIM_REMOVE_COMPLETE 0x8004 /* DBT_DEVICEREMOVECOMPLETE */
+/* Delivers a device-interface broadcast naming path, with this event (other values are passed on
+ * as they are), to the notification thread as the system would; the bus does not change. */
+KV4SIM_API int kv4sim_broadcast_interface(const char *path, uint32_t event);
+/* Delivers a volume broadcast without changing which volumes are present. */
+KV4SIM_API int kv4sim_broadcast_volume(uint32_t unitmask, uint32_t event, uint16_t flags);
+/* Receives each debug line of the library (as given to the debug output) instead of the
+ * platform's debug output; NULL restores it. Lines come one at a time, on the thread that writes
+ * them, and none reaches a sink after it was replaced. */
+typedef void (*kv4sim_debug_sink)(void *context, const char *line);
+KV4SIM_API int kv4sim_set_debug_sink(kv4sim_debug_sink sink, void *context);
+
 #ifdef __cplusplus
 }
 #endif

@@ -150,6 +150,13 @@ public:
     // Asks to cancel every pending transfer on the handle, whichever thread started it. Closing a
     // port, on any thread, before it takes the device lock; does not block.
     virtual void cancel_io(hid_handle handle) = 0;
+
+    // Volumes, for the notification thread's volume events (no lock; synchronous): the unique
+    // name of the volume mounted at root ("E:\\"), and its label ("" for none), into buffer of
+    // capacity bytes. False when the system knows no such volume; the buffer then holds nothing
+    // to rely on.
+    virtual bool volume_name(const char *root, char *buffer, uint32_t capacity) = 0;
+    virtual bool volume_label(const char *root, char *buffer, uint32_t capacity) = 0;
 };
 
 // The active backend.

@@ -97,8 +97,8 @@ void set_module_instance(void *instance) noexcept;
 
 // ---- Debug output -------------------------------------------------------------------------------
 
-// Writes one fixed diagnostic line to the debugger channel (OutputDebugStringA on Windows;
-// silent elsewhere) and to the sink installed below, if any.
+// Writes one fixed diagnostic line to the sink installed below, or without one to the debugger
+// channel (OutputDebugStringA on Windows; silent elsewhere).
 void debug_line(const char *line) noexcept;
 
 // debug_line with a printf-style format; the line is cut at 255 characters.
@@ -108,9 +108,9 @@ void debug_format(const char *format, ...) noexcept
 #endif
     ;
 
-// Installs a receiver of every debug line (tests capture them with it); null removes it.
-// Not to be changed while another thread may write a debug line.
-using debug_sink = void (*)(const char *line, void *context);
+// Installs a receiver of every debug line in place of the debugger channel; null removes it. Lines
+// reach the sink one at a time, and none after it was replaced.
+using debug_sink = void (*)(void *context, const char *line);
 void set_debug_sink(debug_sink sink, void *context) noexcept;
 
 } // namespace kv4

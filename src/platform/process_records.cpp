@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <mutex>
 
 namespace kv4 {
 
@@ -12,15 +13,19 @@ void write_debugger_line(const char *line) noexcept; // in the OS backend
 
 namespace {
 std::atomic<void *> module_handle{nullptr};
-std::atomic<debug_sink> sink_function{nullptr};
-std::atomic<void *> sink_context{nullptr};
+// The sink and its context change together, and a sink is not called after it was replaced.
+std::recursive_mutex sink_guard;
+debug_sink sink_function = nullptr;
+void *sink_context = nullptr;
 } // namespace
 
 void debug_line(const char *line) noexcept
 {
-    write_debugger_line(line);
-    if (debug_sink sink = sink_function.load(std::memory_order_acquire))
-        sink(line, sink_context.load(std::memory_order_relaxed));
+    std::lock_guard<std::recursive_mutex> guard(sink_guard);
+    if (sink_function)
+        sink_function(sink_context, line);
+    else
+        write_debugger_line(line);
 }
 
 void debug_format(const char *format, ...) noexcept
@@ -35,8 +40,9 @@ void debug_format(const char *format, ...) noexcept
 
 void set_debug_sink(debug_sink sink, void *context) noexcept
 {
-    sink_context.store(context, std::memory_order_relaxed);
-    sink_function.store(sink, std::memory_order_release);
+    std::lock_guard<std::recursive_mutex> guard(sink_guard);
+    sink_function = sink;
+    sink_context = context;
 }
 
 void *module_instance() noexcept { return module_handle.load(); }

@@ -5,8 +5,14 @@
 #include "usb/usb_device.h"
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace kv4 {
+
+// The paths of the HID interfaces present, in the system's order. They are collected before any
+// is probed, so that no backend lock is held while devices are opened.
+std::vector<std::string> present_paths();
 
 // Scans the HID interfaces present, identifies, registers and opens the monitors whose product
 // string contains filter, then lists every open registered port in registry order. The count

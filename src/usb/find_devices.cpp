@@ -12,10 +12,6 @@
 
 namespace kv4 {
 
-namespace {
-
-// The paths are collected before any is probed, so no backend lock is held while devices are
-// opened.
 std::vector<std::string> present_paths()
 {
     std::vector<std::string> paths;
@@ -27,6 +23,8 @@ std::vector<std::string> present_paths()
     }
     return paths;
 }
+
+namespace {
 
 struct port_list {
     uint16_t *ports;
@@ -41,7 +39,7 @@ int16_t tkusb_platform_find_devices(const char *filter, uint16_t *ports, uint8_t
         win32_device *device = tkusb_platform_identify_device(path.c_str(), filter);
         const bool accepted = tkusb_platform_check_device(path.c_str());
         if (device && accepted && !device->is_open.load())
-            device->open(path.c_str()); // a device that fails to open stays closed and unlisted
+            device->open_if_closed(path.c_str()); // a device that fails to open stays closed and unlisted
     }
     if (const int16_t result = tkusb_platform_lock())
         return result;

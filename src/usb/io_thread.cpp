@@ -25,6 +25,7 @@
 #include "platform/platform.h"
 #include "usb/async_exchange.h"
 #include "usb/async_state.h"
+#include "usb/custody.h"
 #include "usb/registry.h"
 
 #include <algorithm>
@@ -258,10 +259,8 @@ std::mutex registration_guard;
 std::shared_ptr<io_run> registered_run;
 thread_handle registered_thread = nullptr;
 
-// Devices retired while a thread ran, guarded by retired_guard.
-std::mutex retired_guard;
-bool thread_alive = false;
-std::vector<win32_device *> retired;
+// Whether the thread of the last registration is still running.
+std::atomic<bool> thread_alive{false};
 
 unsigned tkusb_platform_io_thread(void *argument)
 {
@@ -271,14 +270,8 @@ unsigned tkusb_platform_io_thread(void *argument)
         loop.run();
     }
     run.reset();
-    std::vector<win32_device *> keep;
-    {
-        std::lock_guard<std::mutex> guard(retired_guard);
-        keep.swap(retired);
-        thread_alive = false;
-    }
-    for (win32_device *device : keep)
-        delete device;
+    thread_alive.store(false);
+    library_thread_ended();
     return 0;
 }
 
@@ -299,18 +292,15 @@ int16_t tkusb_platform_register_asyncio(tkusb_asyncio_callback callback, uint16_
     }
     if (!run->wake)
         return TKUSB_ASYNC_REGISTER_ERR;
-    {
-        std::lock_guard<std::mutex> alive(retired_guard);
-        if (thread_alive) // the thread of an earlier registration is still ending
-            return TKUSB_EVENT_REGISTER_ERR;
-        thread_alive = true;
-    }
+    if (thread_alive.exchange(true)) // the thread of an earlier registration is still ending
+        return TKUSB_EVENT_REGISTER_ERR;
     set_async_registration(callback, run->wake);
+    library_thread_starting();
     registered_thread = thread_start(tkusb_platform_io_thread, for_thread.get());
     if (!registered_thread) {
         clear_async_registration();
-        std::lock_guard<std::mutex> alive(retired_guard);
-        thread_alive = false;
+        library_thread_ended();
+        thread_alive.store(false);
         return TKUSB_ASYNC_REGISTER_ERR;
     }
     for_thread.release(); // the thread owns it now
@@ -332,23 +322,6 @@ int16_t tkusb_platform_unregister_asyncio()
     clear_async_registration();
     registered_run.reset();
     return ended ? 0 : TKUSB_EVENT_TIMEOUT_ERR;
-}
-
-void retire_device(win32_device *device)
-{
-    {
-        std::lock_guard<std::mutex> guard(retired_guard);
-        if (thread_alive) {
-            try {
-                retired.push_back(device);
-                return;
-            } catch (const std::bad_alloc &) {
-                // Without room to keep it, it is kept for good rather than freed under the thread.
-                return;
-            }
-        }
-    }
-    delete device;
 }
 
 } // namespace kv4

@@ -1,6 +1,5 @@
 // The asynchronous I/O thread: registration of the completion callback, the thread that carries
-// out every queued exchange and makes every completion callback, and the custody of device
-// objects the thread may still hold when the library shuts down.
+// out every queued exchange and makes every completion callback.
 #pragma once
 
 #include "kv4usbcp.h"
@@ -20,10 +19,5 @@ int16_t tkusb_platform_register_asyncio(tkusb_asyncio_callback callback, uint16_
 // TKUSB_EVENT_REGISTER_ERR when nothing is registered. The registration is cleared either way.
 // Exchanges still under way when the thread stops end with TKUSB_ASYNC_UNREGISTERED.
 int16_t tkusb_platform_unregister_asyncio();
-
-// Destroys a device object that tkusb_platform_close_all has closed and removed, or keeps it until
-// the I/O thread has ended if one runs: the thread may still hold it (a host should unregister
-// before it shuts down, but one that does not must not crash).
-void retire_device(win32_device *device);
 
 } // namespace kv4

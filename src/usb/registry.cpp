@@ -3,7 +3,7 @@
 
 #include "kv4usbcp.h"
 #include "platform/platform.h"
-#include "usb/io_thread.h"
+#include "usb/custody.h"
 #include "usb/open_port.h"
 
 #include <atomic>
@@ -58,8 +58,10 @@ int16_t tkusb_platform_close_all()
     next_port = 0;
     const bool locked = tkusb_platform_lock() == 0; // goes on without the lock
     for (win32_device *device : registry_list)
-        if (device)
+        if (device) {
+            device->retired.store(true); // a library thread that still holds it cannot reopen it
             device->close();
+        }
     // A transfer cancelled by the closes may still be ending and signal its device's event.
     reap_orphans(orphan_wait_ms);
     for (win32_device *device : registry_list)

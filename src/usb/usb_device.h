@@ -78,6 +78,12 @@ public:
 
     // Opens the device at path for transfers and builds everything an open device holds.
     int16_t open(const char *path);
+    // The same, unless the port is open: then already_open. Threads that open ports they find
+    // closed (discovery, device arrivals) use it, so that one of them opens and the other sees it.
+    static constexpr int16_t already_open = 1;
+    int16_t open_if_closed(const char *path);
+    // Set once tkusb_platform_close_all has removed the object: it is never opened again.
+    std::atomic<bool> retired{false};
 
     // A reference to the open state; empty when the port is not open. Taken without the device
     // lock, it keeps the handle, records and buffers alive until it is dropped.
@@ -116,6 +122,7 @@ public:
     std::atomic<bool> device_lock_live{false};
 
 private:
+    int16_t open_with_lock(const char *new_path, bool only_if_closed);
     int16_t open_locked(const char *new_path);
     int16_t replace_path(const char *new_path);
     void clear_report_tables();

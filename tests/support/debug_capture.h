@@ -24,7 +24,7 @@ class debug_capture {
     }
 
   private:
-    static void receive(const char *line, void *context)
+    static void receive(void *context, const char *line)
     {
         auto *self = static_cast<debug_capture *>(context);
         std::lock_guard<std::mutex> guard(self->mutex_);

@@ -33,6 +33,8 @@ public:
     hid_io outcome(hid_transfer *) override { return hid_io::completed; }
     void cancel_transfer(hid_handle, hid_transfer *) override {}
     void cancel_io(hid_handle) override {}
+    bool volume_name(const char *, char *, uint32_t) override { return false; }
+    bool volume_label(const char *, char *, uint32_t) override { return false; }
 };
 
 } // namespace

@@ -1,6 +1,9 @@
 // The C interface: faults, timing, answers, memories, wire log and volumes of simulated monitors.
 #include "platform/sim/api.h"
 
+#include "platform/device_change.h"
+#include "platform/platform.h"
+
 #include <new>
 
 using namespace kv4::sim;
@@ -153,6 +156,26 @@ KV4SIM_API int kv4sim_announce_volume(uint32_t unitmask, int arrived, uint16_t f
         return out_of_memory;
     }
     b.deliver();
+    return 0;
+}
+
+KV4SIM_API int kv4sim_broadcast_interface(const char *path, uint32_t event)
+{
+    if (!path)
+        return KV4SIM_INVALID_PARAMETER;
+    kv4::broadcast_interface(path, event);
+    return 0;
+}
+
+KV4SIM_API int kv4sim_broadcast_volume(uint32_t unitmask, uint32_t event, uint16_t flags)
+{
+    kv4::broadcast_volume(unitmask, event, flags);
+    return 0;
+}
+
+KV4SIM_API int kv4sim_set_debug_sink(kv4sim_debug_sink sink, void *context)
+{
+    kv4::set_debug_sink(sink, sink ? context : nullptr);
     return 0;
 }
 

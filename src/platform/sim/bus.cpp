@@ -1,6 +1,8 @@
 // Monitors on the simulated bus, their paths, and the plug events they cause.
 #include "platform/sim/bus.h"
 
+#include "platform/device_change.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -124,9 +126,28 @@ void bus::deliver() noexcept
     delivering = false;
 }
 
+namespace {
+
+// What the bus tells by default: the broadcasts the system sends for a plugged device interface
+// and for a volume, to the notification window.
+const plug_listener system_broadcasts{
+    [](const char *path, bool arrived, void *) {
+        broadcast_interface(path, arrived ? dbt_device_arrival : dbt_device_remove_complete);
+    },
+    [](uint32_t unitmask, bool arrived, uint16_t flags, void *) {
+        broadcast_volume(unitmask, arrived ? dbt_device_arrival : dbt_device_remove_complete, flags);
+    },
+    nullptr};
+
+} // namespace
+
 bus &the_bus() noexcept
 {
-    static bus *const instance = new bus;
+    static bus *const instance = [] {
+        bus *made = new bus;
+        made->listener = system_broadcasts;
+        return made;
+    }();
     return *instance;
 }
 
@@ -134,7 +155,7 @@ void set_plug_listener(const plug_listener *listener) noexcept
 {
     bus &b = the_bus();
     std::lock_guard<std::mutex> guard(b.mutex);
-    b.listener = listener ? *listener : plug_listener{};
+    b.listener = listener ? *listener : system_broadcasts;
 }
 
 std::chrono::steady_clock::time_point last_late_answer() noexcept
@@ -149,6 +170,13 @@ unsigned record_reuses() noexcept
     bus &b = the_bus();
     std::lock_guard<std::mutex> guard(b.mutex);
     return b.record_reuses;
+}
+
+bool volume_present(unsigned drive) noexcept
+{
+    bus &b = the_bus();
+    std::lock_guard<std::mutex> guard(b.mutex);
+    return drive < 26 && (b.volumes_present >> drive & 1);
 }
 
 bool volume_label(unsigned drive, char *buffer, std::size_t capacity) noexcept

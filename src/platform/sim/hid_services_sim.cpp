@@ -3,6 +3,7 @@
 #include "platform/sim/bus.h"
 #include "platform/sim/services.h"
 
+#include <cstdio>
 #include <new>
 
 namespace kv4 {
@@ -191,5 +192,30 @@ bool services::get_value_caps(hid_preparsed p, hid_report_type type, hid_value_c
 }
 
 void services::free_preparsed(hid_preparsed p) { delete as_sim(p); }
+
+namespace {
+
+// The drive a root path such as "E:\\" names (0 is A:), or 26 for none.
+unsigned drive_of(const char *root)
+{
+    const unsigned letter = root ? static_cast<unsigned char>(root[0]) & ~0x20u : 0;
+    return letter >= 'A' && letter <= 'Z' && root[1] == ':' ? letter - 'A' : 26;
+}
+
+} // namespace
+
+bool services::volume_name(const char *root, char *buffer, uint32_t capacity)
+{
+    const unsigned drive = drive_of(root);
+    if (!volume_present(drive))
+        return false;
+    return std::snprintf(buffer, capacity, "\\\\?\\Volume{5e1a1a00-0000-0000-0000-0000000000%02X}\\", drive) <
+           static_cast<int>(capacity);
+}
+
+bool services::volume_label(const char *root, char *buffer, uint32_t capacity)
+{
+    return sim::volume_label(drive_of(root), buffer, capacity);
+}
 
 } // namespace kv4::sim

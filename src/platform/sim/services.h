@@ -30,6 +30,9 @@ class services final : public hid_services {
     hid_io outcome(hid_transfer *transfer) override;
     void cancel_transfer(hid_handle handle, hid_transfer *transfer) override;
     void cancel_io(hid_handle handle) override;
+
+    bool volume_name(const char *root, char *buffer, uint32_t capacity) override;
+    bool volume_label(const char *root, char *buffer, uint32_t capacity) override;
 };
 
 } // namespace kv4::sim

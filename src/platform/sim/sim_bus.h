@@ -17,12 +17,14 @@ struct plug_listener {
     void *context = nullptr;
 };
 
-// Installs a copy of the listener; null removes it.
+// Installs a copy of the listener; null restores the default, which hands every change to the
+// device-change source as the broadcast the system sends.
 void set_plug_listener(const plug_listener *listener) noexcept;
 
 // The label announced for a drive (0 is A:) into buffer, terminated; false when no volume is
 // present there or the label does not fit.
 bool volume_label(unsigned drive, char *buffer, std::size_t capacity) noexcept;
+bool volume_present(unsigned drive) noexcept;
 
 // When a read last ended with an answer that arrived after the read began: the moment the
 // answer became the host's, for measuring what the host's side takes from there.

@@ -351,6 +351,19 @@ public:
     }
 
     void cancel_io(hid_handle handle) override { CancelIoEx(os_handle(handle), nullptr); }
+
+    bool volume_name(const char *root, char *buffer, uint32_t capacity) override
+    {
+        return GetVolumeNameForVolumeMountPointA(root, buffer, capacity) != 0;
+    }
+
+    bool volume_label(const char *root, char *buffer, uint32_t capacity) override
+    {
+        DWORD serial = 0, longest_name = 0, flags = 0;
+        char file_system[225];
+        return GetVolumeInformationA(root, buffer, capacity, &serial, &longest_name, &flags, file_system,
+                                     sizeof file_system) != 0;
+    }
 };
 
 } // namespace

@@ -1,0 +1,118 @@
+// What the notification window does with its messages, and the handling of monitors that arrive
+// and leave: identify and open, then tell the host; tell the host, then close.
+#include "events/events.h"
+
+#include "platform/platform.h"
+#include "usb/async_state.h"
+#include "usb/discovery.h"
+#include "usb/registry.h"
+
+#include <cstdio>
+
+namespace kv4 {
+
+namespace {
+
+void notify_device(int variant, win32_device &device, int32_t code)
+{
+    notify_host(variant, device.port, code, device.product_name, device.serial_number, device.product_id.load());
+}
+
+void variant3_line(int variant, const char *line)
+{
+    if (variant == 3)
+        debug_line(line);
+}
+
+template <int Variant>
+intptr_t tkusb_platform_event_window_proc(window_handle window, uint32_t message, uintptr_t wparam, intptr_t lparam)
+{
+    switch (message) {
+    case wm_close:
+        window_destroy(window);
+        return 0;
+    case wm_destroy:
+        window_post_quit();
+        return 0;
+    case wm_devicechange: {
+        const bool handled = wparam == dbt_device_arrival || wparam == dbt_device_remove_pending ||
+                             wparam == dbt_device_remove_complete;
+        if (!handled || !lparam)
+            return 0;
+        const auto *header = reinterpret_cast<const dev_broadcast_hdr *>(lparam);
+        if (header->devicetype == dbt_devtyp_deviceinterface)
+            tkusb_platform_device_event(Variant, reinterpret_cast<const dev_broadcast_deviceinterface *>(lparam)->name,
+                                        wparam == dbt_device_arrival);
+        else if (header->devicetype == dbt_devtyp_volume && Variant != 1)
+            tkusb_platform_volume_event(Variant, wparam, reinterpret_cast<const dev_broadcast_volume *>(lparam));
+        return 0;
+    }
+    default:
+        return window_default(window, message, wparam, lparam);
+    }
+}
+
+} // namespace
+
+char event_text[80];
+
+void notify_host(int variant, uint16_t port, int32_t code, const char *text, const char *serial, uint16_t product_id)
+{
+    const event_slots &slots = event_registration();
+    if (variant == 1) {
+        if (tkusb_event_callback callback = slots.callback1.load())
+            callback(port, code);
+    } else if (variant == 2) {
+        if (tkusb_event_callback2 callback = slots.callback2.load())
+            callback(port, code, text, serial);
+    } else if (tkusb_event_callback3 callback = slots.callback3.load()) {
+        callback(port, code, text, serial, product_id);
+    }
+}
+
+window_procedure event_window_procedure(int variant)
+{
+    return variant == 1   ? &tkusb_platform_event_window_proc<1>
+           : variant == 2 ? &tkusb_platform_event_window_proc<2>
+                          : &tkusb_platform_event_window_proc<3>;
+}
+
+void tkusb_platform_scan_devices(int variant)
+{
+    for (const std::string &path : present_paths())
+        tkusb_platform_device_event(variant, path.c_str(), 1);
+}
+
+void tkusb_platform_device_event(int variant, const char *path, int connect)
+{
+    win32_device *device = tkusb_platform_find_by_path(path);
+    if (!device)
+        device = tkusb_platform_identify_device(path, "Quillon5");
+    if (!device) {
+        if (variant == 3) {
+            std::snprintf(event_text, sizeof event_text, "-->Device Event, connect=%u, Unable to load device!",
+                          static_cast<unsigned>(connect));
+            debug_line(event_text);
+        }
+    } else if (!connect) {
+        notify_device(variant, *device, TKUSB_EVENT_DEVICE_DISCONNECTED);
+        device->close();
+        variant3_line(variant, "------>USB DLL:**Closed Device Due to Disconnect**");
+    } else if (!tkusb_platform_check_device(path)) {
+        variant3_line(variant, "------>**Failed tkusb_platform_check_device**");
+    } else if (device->is_open.load()) {
+        variant3_line(variant, "------>**Device is not open**");
+    } else {
+        // Opened only if still closed: discovery on a host thread may have opened it meanwhile.
+        const int16_t opened = device->open_if_closed(path);
+        if (opened == win32_device::already_open)
+            variant3_line(variant, "------>**Device is not open**");
+        else if (opened != 0)
+            variant3_line(variant, "------>**Error opening device**");
+        else
+            notify_device(variant, *device, TKUSB_EVENT_DEVICE_CONNECTED);
+    }
+    tkusb_platform_wake_io_thread();
+}
+
+} // namespace kv4
