@@ -1,0 +1,310 @@
+// What a host hears through the event callbacks as simulated monitors and volumes come and go.
+#include "support/sim_fixture.h"
+#include "usb/registry.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <random>
+#include <thread>
+
+namespace kv4test {
+namespace {
+
+// Every callback call as a line, "port/code" and then the variant's texts and product ID.
+struct event_log {
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::vector<std::string> lines;
+
+    void add(std::string line)
+    {
+        std::lock_guard<std::mutex> guard(mutex);
+        lines.push_back(std::move(line));
+        changed.notify_all();
+    }
+    // The lines once there are n of them (what came by then after a generous wait), then clears.
+    std::vector<std::string> take(std::size_t n)
+    {
+        std::unique_lock<std::mutex> guard(mutex);
+        changed.wait_for(guard, std::chrono::seconds(20), [&] { return lines.size() >= n; });
+        std::vector<std::string> taken;
+        taken.swap(lines);
+        return taken;
+    }
+} events;
+
+std::string line(uint16_t port, int32_t code, const char *text = nullptr, const char *serial = nullptr, int pid = -1)
+{
+    char buffer[256];
+    std::snprintf(buffer, sizeof buffer, "%u/%d", port, code);
+    std::string out = buffer;
+    if (text)
+        out += std::string("/") + text + "/" + (serial ? serial : "(null)");
+    if (pid >= 0) {
+        std::snprintf(buffer, sizeof buffer, "/%04x", static_cast<unsigned>(pid));
+        out += buffer;
+    }
+    return out;
+}
+void on_event1(uint16_t port, int32_t code) { events.add(line(port, code)); }
+void on_event2(uint16_t port, int32_t code, const char *name, const char *serial)
+{
+    events.add(line(port, code, name, serial));
+}
+void on_event3(uint16_t port, int32_t code, const char *name, const char *serial, uint16_t pid)
+{
+    events.add(line(port, code, name, serial, pid));
+}
+
+bool port_open(uint16_t port)
+{
+    kv4::win32_device *device = kv4::tkusb_platform_get_device(port);
+    return device && device->is_open.load();
+}
+
+class DeviceEvents : public SimTest {
+  protected:
+    void TearDown() override
+    {
+        tkcmdsetUSB_unregister_events();
+        tkcmdsetUSB_unregister_events2();
+        tkcmdsetUSB_unregister_events3();
+        events.take(0);
+        SimTest::TearDown();
+    }
+    // Events are handled in order: once a volume broadcast's own callback came, everything
+    // broadcast before it has been handled.
+    std::vector<std::string> settled(std::size_t expected)
+    {
+        kv4sim_broadcast_volume(1u << 25, KV4SIM_ARRIVAL, 0);
+        std::vector<std::string> lines = events.take(expected + 1);
+        EXPECT_FALSE(lines.empty());
+        if (!lines.empty())
+            lines.pop_back();
+        return lines;
+    }
+};
+
+TEST_F(DeviceEvents, RegistrationCodesAndOneVariantAtATime)
+{
+    EXPECT_EQ(tkcmdsetUSB_register_events(nullptr), TKUSB_INVALID_PARAMETER);
+    EXPECT_EQ(tkcmdsetUSB_register_events2(nullptr), TKUSB_INVALID_PARAMETER);
+    EXPECT_EQ(tkcmdsetUSB_register_events3(nullptr), TKUSB_INVALID_PARAMETER);
+    EXPECT_EQ(tkcmdsetUSB_unregister_events(), TKUSB_EVENT_REGISTER_ERR);
+    EXPECT_EQ(tkcmdsetUSB_unregister_events3(), TKUSB_EVENT_REGISTER_ERR);
+    ASSERT_EQ(tkcmdsetUSB_register_events2(on_event2), 0);
+    EXPECT_EQ(tkcmdsetUSB_register_events2(on_event2), TKUSB_EVENT_REGISTER_ERR);
+    EXPECT_EQ(tkcmdsetUSB_register_events(on_event1), TKUSB_EVENT_REGISTER_ERR);
+    EXPECT_EQ(tkcmdsetUSB_unregister_events(), TKUSB_EVENT_REGISTER_ERR);
+    attach_serial("KEPT");
+    EXPECT_EQ(settled(1), std::vector<std::string>{line(0, 1, "KV4 Quillon5 Monitor", "KEPT")});
+    EXPECT_EQ(tkcmdsetUSB_unregister_events2(), 0);
+    EXPECT_EQ(tkcmdsetUSB_unregister_events2(), TKUSB_EVENT_REGISTER_ERR);
+    EXPECT_EQ(tkcmdsetUSB_register_events(on_event1), 0); // a new thread, for another variant
+}
+
+TEST_F(DeviceEvents, MonitorsAttachedAtRegistrationArriveUnlessTheHostOpenedThem)
+{
+    attach_serial("HOST");
+    ASSERT_EQ(find(), std::vector<uint16_t>{0});
+    attach_serial("IDLE");
+    kv4sim_monitor_desc other{};
+    other.product = "Some Keyboard";
+    attach(&other);
+    ASSERT_EQ(tkcmdsetUSB_register_events3(on_event3), 0);
+    EXPECT_EQ(settled(1), std::vector<std::string>{line(1, 1, "KV4 Quillon5 Monitor", "IDLE", 1)});
+    EXPECT_TRUE(port_open(1));
+    EXPECT_EQ(debug.count("-->Device Event, connect=1, Unable to load device!"), 1u); // the keyboard
+}
+
+TEST_F(DeviceEvents, RemovalWhileOpenThenReplugBySamePathAndByNewPathKeepThePort)
+{
+    ASSERT_EQ(tkcmdsetUSB_register_events(on_event1), 0);
+    kv4sim_monitor_desc desc{};
+    desc.product_id = 0x4321;
+    kv4sim_monitor *monitor = attach(&desc);
+    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1)});
+    EXPECT_TRUE(port_open(0));
+
+    static bool open_during_removal = false;
+    ASSERT_EQ(tkcmdsetUSB_unregister_events(), 0);
+    ASSERT_EQ(tkcmdsetUSB_register_events3([](uint16_t port, int32_t code, const char *, const char *, uint16_t pid) {
+                  open_during_removal = port_open(port);
+                  on_event3(port, code, "", "", pid);
+              }),
+              0);
+    kv4sim_detach(monitor);
+    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 2, "", "", 0x4321)});
+    EXPECT_TRUE(open_during_removal);
+    EXPECT_EQ(settled(0), std::vector<std::string>{}); // the port is closed after the callback
+    EXPECT_FALSE(port_open(0));
+    EXPECT_EQ(debug.count("------>USB DLL:**Closed Device Due to Disconnect**"), 1u);
+
+    // Each change waits for its event: an arrival handled after the monitor left again finds
+    // nothing to open, as on a real bus.
+    kv4sim_reattach(monitor, 0);
+    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1, "", "", 0x4321)});
+    kv4sim_detach(monitor);
+    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 2, "", "", 0x4321)});
+    kv4sim_reattach(monitor, 1);
+    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1, "", "", 0x4321)});
+    EXPECT_TRUE(port_open(0));
+}
+
+TEST_F(DeviceEvents, BroadcastsForAKnownPathWhateverTheCaseAndEventValue)
+{
+    kv4sim_monitor *monitor = attach_serial("CASE");
+    ASSERT_EQ(tkcmdsetUSB_register_events2(on_event2), 0);
+    const std::string opened = line(0, 1, "KV4 Quillon5 Monitor", "CASE");
+    const std::string removed = line(0, 2, "KV4 Quillon5 Monitor", "CASE");
+    ASSERT_EQ(events.take(1), std::vector<std::string>{opened});
+    std::string shouted = kv4sim_path(monitor);
+    for (char &c : shouted)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    kv4sim_broadcast_interface(kv4sim_path(monitor), 0x8006); // another device-change event: ignored
+    kv4sim_broadcast_interface(kv4sim_path(monitor), KV4SIM_ARRIVAL); // open already: not reported
+    kv4sim_broadcast_interface(shouted.c_str(), KV4SIM_REMOVE_PENDING);
+    kv4sim_broadcast_interface(kv4sim_path(monitor), KV4SIM_REMOVE_COMPLETE); // closed, still told
+    kv4sim_broadcast_interface(kv4sim_path(monitor), KV4SIM_ARRIVAL);         // reopened
+    EXPECT_EQ(settled(3), (std::vector<std::string>{removed, removed, opened}));
+}
+
+TEST_F(DeviceEvents, VolumesReachVariantsTwoAndThreeWithTheirTexts)
+{
+    struct notice {
+        uint32_t mask, event;
+        uint16_t flags;
+        const char *label; // announced (arrived or left) through the bus when set, else broadcast
+        std::vector<std::string> variant2, variant3;
+    };
+    const std::vector<notice> notices = {
+        {0x10, KV4SIM_ARRIVAL, 0, "DATA", {line(0x10, 3, "E:\\")}, {line(0x10, 3, "DATA", nullptr, 0)}},
+        {0x10, KV4SIM_REMOVE_COMPLETE, 0, "", {line(0x10, 4, "Drive E: DISCONNECTED\n")}, {line(0x10, 4, "", nullptr, 0)}},
+        {1u << 16, KV4SIM_ARRIVAL, 0, nullptr, {line(0, 3, "Q:\\")}, {line(0, 3, "", nullptr, 0)}},
+        {0x28, KV4SIM_ARRIVAL, 0, nullptr, {line(0x28, 3, "D:\\")}, {line(0x28, 3, "", nullptr, 0)}},
+        {1u << 26, KV4SIM_REMOVE_COMPLETE, 0, nullptr, {line(0, 4, "Drive [: DISCONNECTED\n")}, {line(0, 4, "", nullptr, 0)}},
+        {0x10, KV4SIM_ARRIVAL, 0x0001, nullptr, {}, {}}, // a medium changed
+        {0x10, KV4SIM_ARRIVAL, 0x0002, nullptr, {}, {}}, // a network volume
+        {0x10, KV4SIM_REMOVE_PENDING, 0, nullptr, {}, {}},
+    };
+    for (int variant = 1; variant <= 3; ++variant) {
+        ASSERT_EQ(variant == 1 ? tkcmdsetUSB_register_events(on_event1)
+                  : variant == 2 ? tkcmdsetUSB_register_events2(on_event2)
+                                 : tkcmdsetUSB_register_events3(on_event3),
+                  0);
+        for (const notice &n : notices) {
+            SCOPED_TRACE(std::to_string(variant) + ": mask " + std::to_string(n.mask));
+            if (n.label)
+                kv4sim_announce_volume(n.mask, n.event == KV4SIM_ARRIVAL, n.flags, n.label);
+            else
+                kv4sim_broadcast_volume(n.mask, n.event, n.flags);
+            if (variant == 1) // never told of volumes: a removal of an unknown path is the marker
+                kv4sim_broadcast_interface("\\\\?\\hid#none", KV4SIM_REMOVE_COMPLETE);
+            else
+                EXPECT_EQ(settled((variant == 2 ? n.variant2 : n.variant3).size()), variant == 2 ? n.variant2 : n.variant3);
+        }
+        EXPECT_EQ(variant == 1 ? tkcmdsetUSB_unregister_events()
+                  : variant == 2 ? tkcmdsetUSB_unregister_events2()
+                                 : tkcmdsetUSB_unregister_events3(),
+                  0);
+        EXPECT_TRUE(events.take(0).empty());
+    }
+}
+
+TEST_F(DeviceEvents, UnregisteringFromTheCallbackTimesOutAndTheThreadStillEnds)
+{
+    static int16_t from_callback = 0;
+    ASSERT_EQ(tkcmdsetUSB_register_events([](uint16_t port, int32_t code) {
+                  from_callback = tkcmdsetUSB_unregister_events();
+                  on_event1(port, code);
+              }),
+              0);
+    attach();
+    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1)});
+    EXPECT_EQ(from_callback, TKUSB_EVENT_TIMEOUT_ERR);
+    EXPECT_EQ(tkcmdsetUSB_unregister_events(), TKUSB_EVENT_REGISTER_ERR);
+    // Once the old thread has ended, its window class is free for a new registration.
+    int16_t result = TKUSB_EVENT_REGISTER_ERR;
+    for (int attempt = 0; attempt < 200 && result != 0; ++attempt) {
+        result = tkcmdsetUSB_register_events2(on_event2);
+        if (result != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    EXPECT_EQ(result, 0);
+}
+
+TEST_F(DeviceEvents, AnArrivedMonitorCarriesAsynchronousExchanges)
+{
+    static std::vector<std::string> answers;
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio(
+                  [](uint16_t port, const uint8_t *data, uint16_t length, int16_t result, int16_t tag) {
+                      events.add(line(port, result) + "/" + std::to_string(tag) + "/" + std::to_string(length) +
+                                 "/" + std::to_string(data ? data[0] : -1));
+                  },
+                  2000),
+              0);
+    ASSERT_EQ(tkcmdsetUSB_register_events(on_event1), 0);
+    attach();
+    ASSERT_EQ(events.take(1), std::vector<std::string>{line(0, 1)});
+    const uint8_t echo[] = {10, 0xAB};
+    ASSERT_EQ(tkcmdsetUSB_send_command(0, echo, sizeof echo, 0, 7), 0);
+    EXPECT_EQ(events.take(1), std::vector<std::string>{"0/0/7/19/1"});
+    EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
+}
+
+// Monitors plugged and pulled one after another while host threads run commands and asynchronous
+// exchanges on every port: each arrival and removal is reported once, with its port.
+TEST_F(DeviceEvents, PlugStormsDuringCommandsAndExchanges)
+{
+    constexpr int monitor_count = 6;
+    static std::atomic<int> accepted{0}, completed{0};
+    std::vector<kv4sim_monitor *> monitors;
+    for (int i = 0; i < monitor_count; ++i)
+        monitors.push_back(attach_serial(("STORM" + std::to_string(i)).c_str()));
+    ASSERT_EQ(find().size(), static_cast<std::size_t>(monitor_count));
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio([](uint16_t, const uint8_t *, uint16_t, int16_t, int16_t) { ++completed; }, 200),
+              0);
+    ASSERT_EQ(tkcmdsetUSB_register_events(on_event1), 0);
+    std::atomic<bool> storming{true};
+    std::vector<std::thread> hosts;
+    for (int h = 0; h < 2; ++h)
+        hosts.emplace_back([&, h] {
+            std::mt19937 random(h);
+            const uint8_t status = 12;
+            while (storming.load()) {
+                const auto port = static_cast<uint16_t>(random() % monitor_count);
+                uint32_t word;
+                if (h == 0)
+                    tkcmdsetUSB_status(port, &word);
+                else if (tkcmdsetUSB_send_command(port, &status, 1, 0, 1) == 0)
+                    ++accepted;
+            }
+        });
+    std::mt19937 random(42);
+    std::vector<bool> plugged(monitor_count, true);
+    for (int i = 0; i < 300 && !HasFailure(); ++i) {
+        const auto m = static_cast<uint16_t>(random() % monitor_count);
+        if (plugged[m])
+            kv4sim_detach(monitors[m]);
+        else
+            kv4sim_reattach(monitors[m], static_cast<int>(random() % 2));
+        plugged[m] = !plugged[m];
+        ASSERT_EQ(events.take(1), std::vector<std::string>{line(m, plugged[m] ? 1 : 2)});
+    }
+    storming = false;
+    for (std::thread &host : hosts)
+        host.join();
+    tkcmdsetUSB_shutdown_all(); // while both threads still run: they must not touch what it frees
+    EXPECT_EQ(tkcmdsetUSB_unregister_events(), 0);
+    for (int i = 0; i < 5000 && completed.load() < accepted.load(); ++i)
+        kv4::sleep_ms(1);
+    EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
+    EXPECT_EQ(completed.load(), accepted.load());
+    EXPECT_TRUE(events.take(0).empty());
+}
+
+} // namespace
+} // namespace kv4test
