@@ -31,6 +31,13 @@ void library_thread_ended()
         delete device;
 }
 
+void for_each_retired(void (*visit)(win32_device *device, void *context), void *context)
+{
+    std::lock_guard<std::mutex> guard(custody_guard);
+    for (win32_device *device : retired)
+        visit(device, context);
+}
+
 void retire_device(win32_device *device)
 {
     {

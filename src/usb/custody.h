@@ -17,4 +17,8 @@ void library_thread_ended();
 // no library thread runs.
 void retire_device(win32_device *device);
 
+// Calls visit(device, context) for every retired device still kept, under the custody lock: the
+// I/O thread still ends the exchanges that were queued on them.
+void for_each_retired(void (*visit)(win32_device *device, void *context), void *context);
+
 } // namespace kv4

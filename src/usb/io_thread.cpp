@@ -118,7 +118,23 @@ class io_loop {
                 into->complete = false;
             }
         };
-        if (tkusb_platform_for_each(visit, &found) != 0 || !found.complete)
+        // Without the platform lock the library is shut down and its registry empty; the devices
+        // it retired may still have an exchange queued after this thread last looked.
+        tkusb_platform_for_each(visit, &found);
+        for_each_retired(
+            [](win32_device *device, void *context) {
+                auto *into = static_cast<collected *>(context);
+                const bool listed = std::any_of(into->ports.begin(), into->ports.end(),
+                                                [&](const io_port &p) { return p.device == device; });
+                if (!listed && under_way(device->io_state.load()))
+                    try {
+                        into->ports.push_back(io_port{device, device->port, {}});
+                    } catch (const std::bad_alloc &) {
+                        into->complete = false;
+                    }
+            },
+            &found);
+        if (!found.complete)
             return; // the old set serves until the next wake-up
         try {
             for (io_port &held : ports_) {
