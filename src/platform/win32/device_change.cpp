@@ -77,9 +77,9 @@ LRESULT CALLBACK window_entry(HWND window, UINT message, WPARAM wparam, LPARAM l
                      : DefWindowProcA(window, message, wparam, lparam);
 }
 
-void post_record(const void *record, std::size_t size, uint32_t event, bool interface)
+void post_record(const void *record, std::size_t size, uint32_t event, bool hid_interface)
 {
-    if (interface && !notifications.load())
+    if (hid_interface && !notifications.load())
         return;
     std::lock_guard<std::mutex> guard(records_guard);
     if (!the_window)
