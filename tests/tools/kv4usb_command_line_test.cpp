@@ -80,7 +80,7 @@ TEST_F(Kv4usbTest, HelpComesEitherWayAndTheOverviewNamesEveryCommand)
     const kv4test::kv4usb_result overview = run_kv4usb({"--help"});
     EXPECT_EQ(overview.status, 0);
     for (const char *name : {"list", "info", "echo", "status", "special", "feature", "read", "write", "verify", "crc",
-                             "update-status", "poll", "demo"})
+                             "update-status", "poll", "watch", "demo"})
         EXPECT_TRUE(contains(overview.out, std::string("\n  ") + name + ' ')) << name;
     EXPECT_EQ(run_kv4usb({"help"}).out, overview.out);
 }

@@ -1,10 +1,11 @@
-// kv4usb against simulated monitors: the demo, transfers through files, the fallback to the
-// simulator, and how failures are reported. A monitor the test plugs in itself is what kv4usb
-// finds without --simulate, since the test program's default backend is the simulated bus.
+// kv4usb against simulated monitors: the demo, transfers through files, watching events, the
+// fallback to the simulator, and how failures are reported. A monitor the test plugs in itself is
+// what kv4usb finds without --simulate, since the test program's default backend is the simulated bus.
 #include "crc32.h"
 #include "demo.h"
 #include "format.h"
 #include "tools/kv4usb_fixture.h"
+#include "watch_command.h"
 
 #include <filesystem>
 #include <fstream>
@@ -108,6 +109,23 @@ TEST_F(Kv4usbTest, PollCountsEveryExchangeOfEveryPortAndNamesTheFailures)
     EXPECT_TRUE(contains(refused.out, " ms: 5 answered, 5 failed\n")) << refused.out;
     EXPECT_TRUE(contains(refused.out, "\nfailures: 4 TKUSB_DEVICE_CLOSED_ERR, 1 TKUSB_WRITE_FAILED_ERR\n"))
         << refused.out;
+}
+
+TEST_F(Kv4usbTest, WatchPrintsEveryArrivalRemovalAndVolumeOnceAndInOrder)
+{
+    const std::string second = "KV4 Quillon5 Monitor  serial SIM00002  product 0x0001\n";
+    const kv4test::kv4usb_result r = run_kv4usb({"--simulate", "watch"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "port 0: connected  KV4 Quillon5 Monitor  serial SIM00001  product 0x0001\nport 1: connected  " +
+                         second + "port 1: disconnected  " + second + "port 1: connected  " + second +
+                         "volume E: arrived  label \"DATA\"\nvolume E: removed\n");
+    EXPECT_EQ(kv4usb::drive_name(0x8030) + kv4usb::drive_name(0x8000) + kv4usb::drive_name(0), "E:P:a drive past P:");
+
+    // Without a monitor it waits for one: no simulated monitor takes its place.
+    kv4sim_reset();
+    const kv4test::kv4usb_result timed = run_kv4usb({"watch", "--seconds=1"});
+    EXPECT_EQ(timed.status, 0);
+    EXPECT_EQ(timed.err + timed.out, "kv4usb: watching monitors and volumes for 1 s\n");
 }
 
 TEST_F(Kv4usbFiles, EveryRegionMakesARoundTripThroughFiles)

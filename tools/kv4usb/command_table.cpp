@@ -4,6 +4,7 @@
 #include "device_commands.h"
 #include "memory_commands.h"
 #include "poll_command.h"
+#include "watch_command.h"
 
 #include <iomanip>
 
@@ -39,6 +40,13 @@ const command commands[] = {
      "and 99th percentile of the round trip from send to completion callback, and the failures\n"
      "by name; an answer whose status byte is 0 counts as failed with the monitor's code.\n",
      1, 255, run_poll, "--count"},
+    {"watch", "[--seconds=N]", "prints monitors and volumes as they arrive and leave",
+     "Registers the event callback and prints a line per event: the monitors attached are\n"
+     "reported first, as the library opens them. Runs until end of input (Ctrl-D; Ctrl-Z and\n"
+     "Enter on Windows) or Ctrl-C, or for N seconds (at most 604800). With --simulate it plugs\n"
+     "one more monitor in, out and in again on a new socket, has volume E: arrive and leave,\n"
+     "and ends.\n",
+     0, 0, run_watch, "--seconds"},
     {"demo", "", "a short guided session on a simulated monitor",
      "Lists, identifies, writes and verifies 1 KiB of EEPROM, reads 64 KiB of flash and checks\n"
      "it against the monitor's image CRC, explaining each step. Always runs on the simulator.\n",

@@ -13,12 +13,14 @@ class context {
   public:
     context(console &console_io, std::optional<unsigned> simulated) : io(console_io), simulated_(simulated) {}
 
-    session &connect()
+    // open_monitors: see session's constructor; only the first call's choice counts.
+    session &connect(bool open_monitors = true)
     {
         if (!session_)
-            session_.emplace(io, simulated_);
+            session_.emplace(io, simulated_, open_monitors);
         return *session_;
     }
+    bool simulated() const noexcept { return simulated_.has_value(); }
     // Commands that only make sense on the simulator (the demo) ask for it.
     void require_simulator(unsigned count)
     {

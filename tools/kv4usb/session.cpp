@@ -17,10 +17,10 @@ namespace {
 constexpr const char *monitor_filter = "Quillon5";
 } // namespace
 
-session::session(console &io, std::optional<unsigned> simulated)
+session::session(console &io, std::optional<unsigned> simulated, bool open_monitors)
 {
     try {
-        start(io, simulated);
+        start(io, simulated, open_monitors);
     } catch (...) {
         end();
         throw;
@@ -29,23 +29,25 @@ session::session(console &io, std::optional<unsigned> simulated)
 
 session::~session() { end(); }
 
-void session::start(console &io, std::optional<unsigned> simulated)
+void session::start(console &io, std::optional<unsigned> simulated, bool open_monitors)
 {
     if (simulated) {
-        use_simulator(*simulated);
+        use_simulator(*simulated, open_monitors);
         return;
     }
     check(tkcmdsetUSB_init(), "starting the library");
+    if (!open_monitors)
+        return;
     discover();
     if (!ports_.empty())
         return;
     io.err << "kv4usb: no monitor found; using a simulated monitor instead\n";
     tkcmdsetUSB_shutdown_all();
-    use_simulator(1);
+    use_simulator(1, true);
 }
 
 // The backend is switched while the library is stopped, so no port is open on the old one.
-void session::use_simulator(unsigned count)
+void session::use_simulator(unsigned count, bool open_monitors)
 {
     kv4::set_hid_services(&kv4::sim_hid_services());
     simulator_selected_ = true;
@@ -56,7 +58,8 @@ void session::use_simulator(unsigned count)
             throw tool_failure("plugging in simulated monitor " + std::to_string(i + 1) + " failed");
         monitors_.push_back(monitor);
     }
-    discover();
+    if (open_monitors)
+        discover();
 }
 
 void session::discover()

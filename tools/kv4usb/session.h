@@ -16,7 +16,9 @@ class session {
   public:
     // simulated: the number of simulated monitors to plug in, or none to use the operating
     // system's monitors, falling back to one simulated monitor when there are none.
-    session(console &io, std::optional<unsigned> simulated);
+    // open_monitors false starts the library alone, with no discovery and no fallback: the
+    // monitors are left to an event registration, which reports them as it opens them.
+    session(console &io, std::optional<unsigned> simulated, bool open_monitors = true);
     ~session();
     session(const session &) = delete;
     session &operator=(const session &) = delete;
@@ -26,8 +28,8 @@ class session {
     const std::vector<kv4sim_monitor *> &simulated_monitors() const noexcept { return monitors_; }
 
   private:
-    void start(console &io, std::optional<unsigned> simulated);
-    void use_simulator(unsigned count);
+    void start(console &io, std::optional<unsigned> simulated, bool open_monitors);
+    void use_simulator(unsigned count, bool open_monitors);
     void discover();
     void end() noexcept;
 
