@@ -4,33 +4,35 @@
 
 using namespace kv4;
 
+namespace {
+
+template <typename Callback>
+int16_t register_variant(int variant, Callback callback, Callback event_callback::*slot)
+{
+    if (!callback)
+        return TKUSB_INVALID_PARAMETER;
+    event_callback registered;
+    registered.*slot = callback;
+    return tkusb_platform_register_events(variant, registered);
+}
+
+} // namespace
+
 extern "C" {
 
 KV4USBCP_API int16_t tkcmdsetUSB_register_events(tkusb_event_callback callback)
 {
-    if (!callback)
-        return TKUSB_INVALID_PARAMETER;
-    event_callback registered;
-    registered.v1 = callback;
-    return tkusb_platform_register_events(1, registered);
+    return register_variant(1, callback, &event_callback::v1);
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_register_events2(tkusb_event_callback2 callback)
 {
-    if (!callback)
-        return TKUSB_INVALID_PARAMETER;
-    event_callback registered;
-    registered.v2 = callback;
-    return tkusb_platform_register_events(2, registered);
+    return register_variant(2, callback, &event_callback::v2);
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_register_events3(tkusb_event_callback3 callback)
 {
-    if (!callback)
-        return TKUSB_INVALID_PARAMETER;
-    event_callback registered;
-    registered.v3 = callback;
-    return tkusb_platform_register_events(3, registered);
+    return register_variant(3, callback, &event_callback::v3);
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_unregister_events(void) { return tkusb_platform_unregister_events(1); }

@@ -5,7 +5,6 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <cstdio>
 #include <mutex>
 #include <random>
 #include <thread>
@@ -38,25 +37,16 @@ struct event_log {
 
 std::string line(uint16_t port, int32_t code, const char *text = nullptr, const char *serial = nullptr, int pid = -1)
 {
-    char buffer[256];
-    std::snprintf(buffer, sizeof buffer, "%u/%d", port, code);
-    std::string out = buffer;
+    std::string out = std::to_string(port) + "/" + std::to_string(code);
     if (text)
         out += std::string("/") + text + "/" + (serial ? serial : "(null)");
-    if (pid >= 0) {
-        std::snprintf(buffer, sizeof buffer, "/%04x", static_cast<unsigned>(pid));
-        out += buffer;
-    }
-    return out;
+    return pid < 0 ? out : out + "/" + std::to_string(pid);
 }
 void on_event1(uint16_t port, int32_t code) { events.add(line(port, code)); }
-void on_event2(uint16_t port, int32_t code, const char *name, const char *serial)
+void on_event2(uint16_t port, int32_t code, const char *name, const char *sn) { events.add(line(port, code, name, sn)); }
+void on_event3(uint16_t port, int32_t code, const char *name, const char *sn, uint16_t pid)
 {
-    events.add(line(port, code, name, serial));
-}
-void on_event3(uint16_t port, int32_t code, const char *name, const char *serial, uint16_t pid)
-{
-    events.add(line(port, code, name, serial, pid));
+    events.add(line(port, code, name, sn, pid));
 }
 
 bool port_open(uint16_t port)
@@ -81,9 +71,7 @@ class DeviceEvents : public SimTest {
     {
         kv4sim_broadcast_volume(1u << 25, KV4SIM_ARRIVAL, 0);
         std::vector<std::string> lines = events.take(expected + 1);
-        EXPECT_FALSE(lines.empty());
-        if (!lines.empty())
-            lines.pop_back();
+        lines.resize(lines.empty() ? 1 : lines.size() - 1); // nothing at all shows as one empty line
         return lines;
     }
 };
@@ -94,7 +82,6 @@ TEST_F(DeviceEvents, RegistrationCodesAndOneVariantAtATime)
     EXPECT_EQ(tkcmdsetUSB_register_events2(nullptr), TKUSB_INVALID_PARAMETER);
     EXPECT_EQ(tkcmdsetUSB_register_events3(nullptr), TKUSB_INVALID_PARAMETER);
     EXPECT_EQ(tkcmdsetUSB_unregister_events(), TKUSB_EVENT_REGISTER_ERR);
-    EXPECT_EQ(tkcmdsetUSB_unregister_events3(), TKUSB_EVENT_REGISTER_ERR);
     ASSERT_EQ(tkcmdsetUSB_register_events2(on_event2), 0);
     EXPECT_EQ(tkcmdsetUSB_register_events2(on_event2), TKUSB_EVENT_REGISTER_ERR);
     EXPECT_EQ(tkcmdsetUSB_register_events(on_event1), TKUSB_EVENT_REGISTER_ERR);
@@ -122,23 +109,20 @@ TEST_F(DeviceEvents, MonitorsAttachedAtRegistrationArriveUnlessTheHostOpenedThem
 
 TEST_F(DeviceEvents, RemovalWhileOpenThenReplugBySamePathAndByNewPathKeepThePort)
 {
-    ASSERT_EQ(tkcmdsetUSB_register_events(on_event1), 0);
-    kv4sim_monitor_desc desc{};
-    desc.product_id = 0x4321;
-    kv4sim_monitor *monitor = attach(&desc);
-    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1)});
-    EXPECT_TRUE(port_open(0));
-
-    static bool open_during_removal = false;
-    ASSERT_EQ(tkcmdsetUSB_unregister_events(), 0);
+    static bool open_when_told = false;
     ASSERT_EQ(tkcmdsetUSB_register_events3([](uint16_t port, int32_t code, const char *, const char *, uint16_t pid) {
-                  open_during_removal = port_open(port);
+                  open_when_told = port_open(port);
                   on_event3(port, code, "", "", pid);
               }),
               0);
+    kv4sim_monitor_desc desc{};
+    desc.product_id = 0x4321;
+    kv4sim_monitor *monitor = attach(&desc);
+    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1, "", "", 0x4321)});
+    EXPECT_TRUE(open_when_told);
     kv4sim_detach(monitor);
     EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 2, "", "", 0x4321)});
-    EXPECT_TRUE(open_during_removal);
+    EXPECT_TRUE(open_when_told);
     EXPECT_EQ(settled(0), std::vector<std::string>{}); // the port is closed after the callback
     EXPECT_FALSE(port_open(0));
     EXPECT_EQ(debug.count("------>USB DLL:**Closed Device Due to Disconnect**"), 1u);
@@ -190,6 +174,8 @@ TEST_F(DeviceEvents, VolumesReachVariantsTwoAndThreeWithTheirTexts)
         {0x10, KV4SIM_ARRIVAL, 0x0002, nullptr, {}, {}}, // a network volume
         {0x10, KV4SIM_REMOVE_PENDING, 0, nullptr, {}, {}},
     };
+    int16_t (*const unregister[])() = {tkcmdsetUSB_unregister_events, tkcmdsetUSB_unregister_events2,
+                                       tkcmdsetUSB_unregister_events3};
     for (int variant = 1; variant <= 3; ++variant) {
         ASSERT_EQ(variant == 1 ? tkcmdsetUSB_register_events(on_event1)
                   : variant == 2 ? tkcmdsetUSB_register_events2(on_event2)
@@ -201,15 +187,12 @@ TEST_F(DeviceEvents, VolumesReachVariantsTwoAndThreeWithTheirTexts)
                 kv4sim_announce_volume(n.mask, n.event == KV4SIM_ARRIVAL, n.flags, n.label);
             else
                 kv4sim_broadcast_volume(n.mask, n.event, n.flags);
-            if (variant == 1) // never told of volumes: a removal of an unknown path is the marker
-                kv4sim_broadcast_interface("\\\\?\\hid#none", KV4SIM_REMOVE_COMPLETE);
-            else
-                EXPECT_EQ(settled((variant == 2 ? n.variant2 : n.variant3).size()), variant == 2 ? n.variant2 : n.variant3);
+            const std::vector<std::string> &told = variant == 2 ? n.variant2 : n.variant3;
+            if (variant != 1) { // variant 1 is never told of volumes: nothing is left when it ends
+                EXPECT_EQ(settled(told.size()), told);
+            }
         }
-        EXPECT_EQ(variant == 1 ? tkcmdsetUSB_unregister_events()
-                  : variant == 2 ? tkcmdsetUSB_unregister_events2()
-                                 : tkcmdsetUSB_unregister_events3(),
-                  0);
+        EXPECT_EQ(unregister[variant - 1](), 0);
         EXPECT_TRUE(events.take(0).empty());
     }
 }
@@ -227,18 +210,14 @@ TEST_F(DeviceEvents, UnregisteringFromTheCallbackTimesOutAndTheThreadStillEnds)
     EXPECT_EQ(from_callback, TKUSB_EVENT_TIMEOUT_ERR);
     EXPECT_EQ(tkcmdsetUSB_unregister_events(), TKUSB_EVENT_REGISTER_ERR);
     // Once the old thread has ended, its window class is free for a new registration.
-    int16_t result = TKUSB_EVENT_REGISTER_ERR;
-    for (int attempt = 0; attempt < 200 && result != 0; ++attempt) {
-        result = tkcmdsetUSB_register_events2(on_event2);
-        if (result != 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    EXPECT_EQ(result, 0);
+    int attempts = 0;
+    while (tkcmdsetUSB_register_events2(on_event2) != 0 && ++attempts < 200)
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_LT(attempts, 200);
 }
 
 TEST_F(DeviceEvents, AnArrivedMonitorCarriesAsynchronousExchanges)
 {
-    static std::vector<std::string> answers;
     ASSERT_EQ(tkcmdsetUSB_register_asyncio(
                   [](uint16_t port, const uint8_t *data, uint16_t length, int16_t result, int16_t tag) {
                       events.add(line(port, result) + "/" + std::to_string(tag) + "/" + std::to_string(length) +

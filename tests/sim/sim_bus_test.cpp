@@ -1,7 +1,6 @@
 // The simulated bus below the library, where what the core relies on would not show through it:
 // the sharing rule, handles that die with their monitor, ends of pending reads, the flush, strings
-// outside ASCII, refusals no library call provokes, and what the bus tells a plug listener and its
-// scripting callers.
+// outside ASCII, refusals no library call provokes, and what it tells its scripting callers.
 #include "kv4usbcp_sim.h"
 #include "platform/hid_services.h"
 #include "platform/sim/device.h"
@@ -165,38 +164,6 @@ TEST_F(SimBus, BadArgumentsAreRefused)
     EXPECT_EQ(kv4sim_path(m), nullptr);
     EXPECT_EQ(kv4sim_detach(m), KV4SIM_INVALID_PARAMETER);
     EXPECT_EQ(kv4sim_set_status_word(m, 1), KV4SIM_INVALID_PARAMETER);
-}
-
-TEST_F(SimBus, PlugEventsReachTheListenerInOrderAndVolumesKeepTheirLabels)
-{
-    std::vector<std::string> heard;
-    const kv4::sim::plug_listener listener{
-        [](const char *path, bool arrived, void *to) {
-            static_cast<std::vector<std::string> *>(to)->push_back((arrived ? "+" : "-") + std::string(path));
-        },
-        [](uint32_t units, bool arrived, uint16_t flags, void *to) {
-            static_cast<std::vector<std::string> *>(to)->push_back((arrived ? "+v" : "-v") + std::to_string(units) +
-                                                                   "/" + std::to_string(flags));
-        },
-        &heard};
-    kv4::sim::set_plug_listener(&listener);
-    kv4sim_monitor *m = kv4sim_attach(nullptr);
-    const std::string first = kv4sim_path(m);
-    kv4sim_detach(m);
-    kv4sim_reattach(m, 1);
-    const std::string second = kv4sim_path(m);
-    ASSERT_EQ(kv4sim_announce_volume(1u << 4 | 1u << 5, 1, 0, "TRAINING"), 0);
-    kv4sim_announce_volume(1u << 4, 0, 1, nullptr);
-    kv4sim_destroy(m);
-    kv4::sim::set_plug_listener(nullptr);
-    EXPECT_EQ(heard,
-              (std::vector<std::string>{"+" + first, "-" + first, "+" + second, "+v48/0", "-v16/1", "-" + second}));
-    char label[16];
-    EXPECT_FALSE(kv4::sim::volume_label(4, label, sizeof label)); // E: left
-    ASSERT_TRUE(kv4::sim::volume_label(5, label, sizeof label));
-    EXPECT_STREQ(label, "TRAINING");
-    kv4sim_reset();
-    EXPECT_FALSE(kv4::sim::volume_label(5, label, sizeof label));
 }
 
 } // namespace

@@ -59,12 +59,12 @@ bool post(window_handle window, queued entry)
     return true;
 }
 
-void post_record(const void *record, std::size_t size, uint32_t event, bool interface)
+void post_record(const void *record, std::size_t size, uint32_t event, bool hid_interface)
 {
     window_handle window = nullptr;
     {
         std::lock_guard<std::mutex> guard(source_guard);
-        if (the_window && (the_window->notifications || !interface))
+        if (the_window && (the_window->notifications || !hid_interface))
             window = as_handle(the_window->id);
     }
     if (!window)

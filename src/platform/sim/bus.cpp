@@ -101,61 +101,28 @@ void bus::announce_volume(uint32_t unitmask, bool arrived, uint16_t flags, const
 
 void bus::deliver() noexcept
 {
-    // A listener that changes the bus itself queues more changes; the loop below delivers them.
-    thread_local bool delivering = false;
-    if (delivering)
-        return;
     std::lock_guard<std::mutex> order(delivery_);
-    delivering = true;
     for (;;) {
         change c;
-        plug_listener to;
         {
             std::lock_guard<std::mutex> guard(mutex);
             if (changes_.empty())
                 break;
             c = std::move(changes_.front());
             changes_.pop_front();
-            to = listener;
         }
-        if (c.device && to.device_changed)
-            to.device_changed(c.path.c_str(), c.arrived, to.context);
-        else if (!c.device && to.volume_changed)
-            to.volume_changed(c.unitmask, c.arrived, c.flags, to.context);
+        const auto event = static_cast<uint32_t>(c.arrived ? dbt_device_arrival : dbt_device_remove_complete);
+        if (c.device)
+            broadcast_interface(c.path.c_str(), event);
+        else
+            broadcast_volume(c.unitmask, event, c.flags);
     }
-    delivering = false;
 }
-
-namespace {
-
-// What the bus tells by default: the broadcasts the system sends for a plugged device interface
-// and for a volume, to the notification window.
-const plug_listener system_broadcasts{
-    [](const char *path, bool arrived, void *) {
-        broadcast_interface(path, arrived ? dbt_device_arrival : dbt_device_remove_complete);
-    },
-    [](uint32_t unitmask, bool arrived, uint16_t flags, void *) {
-        broadcast_volume(unitmask, arrived ? dbt_device_arrival : dbt_device_remove_complete, flags);
-    },
-    nullptr};
-
-} // namespace
 
 bus &the_bus() noexcept
 {
-    static bus *const instance = [] {
-        bus *made = new bus;
-        made->listener = system_broadcasts;
-        return made;
-    }();
+    static bus *const instance = new bus;
     return *instance;
-}
-
-void set_plug_listener(const plug_listener *listener) noexcept
-{
-    bus &b = the_bus();
-    std::lock_guard<std::mutex> guard(b.mutex);
-    b.listener = listener ? *listener : system_broadcasts;
 }
 
 std::chrono::steady_clock::time_point last_late_answer() noexcept

@@ -17,7 +17,7 @@ namespace kv4::sim {
 class bus {
   public:
     // Guards everything here and every monitor's bus state. Never held while calling out of the
-    // simulator (listener, responder), and taken after a monitor's exchange lock.
+    // simulator (broadcasts, responder), and taken after a monitor's exchange lock.
     std::mutex mutex;
 
     // ---- Monitors (lock held) ------------------------------------------------------------------
@@ -37,9 +37,9 @@ class bus {
     // ---- Plug events -------------------------------------------------------------------------
     // Queues a volume change (lock held).
     void announce_volume(uint32_t unitmask, bool arrived, uint16_t flags, const char *label);
-    // Hands the queued changes to the listener in order (lock not held).
+    // Broadcasts the queued changes to the notification window in order (lock not held), as the
+    // system does for a plugged device interface and for a volume.
     void deliver() noexcept;
-    plug_listener listener;
     std::string labels[26];
     uint32_t volumes_present = 0;
 
@@ -75,7 +75,7 @@ class bus {
 
     hid_transfer *cancelled_ = nullptr; // through transfer_state::next
     std::deque<change> changes_;
-    std::mutex delivery_; // keeps the listener's calls in order
+    std::mutex delivery_; // keeps the broadcasts in order
     unsigned next_socket_ = 1;
     std::thread timer_;
     unsigned timer_generation_ = 0; // a timer thread runs while the generation it began with lasts

@@ -1,5 +1,5 @@
-// The simulated bus's plug events, for the device-change source that turns them into the same
-// broadcasts the operating system sends.
+// What the simulated bus tells the rest of the process beside its HID services: volume labels,
+// and figures for tests and benchmarks.
 #pragma once
 
 #include <cstddef>
@@ -7,19 +7,6 @@
 #include <cstdint>
 
 namespace kv4::sim {
-
-// Receives every monitor arrival and removal (its device path) and every volume announcement.
-// Calls come in the order of the changes, one at a time, on the thread that made the change and
-// with no bus lock held; a listener should only queue what it is told.
-struct plug_listener {
-    void (*device_changed)(const char *path, bool arrived, void *context) = nullptr;
-    void (*volume_changed)(uint32_t unitmask, bool arrived, uint16_t flags, void *context) = nullptr;
-    void *context = nullptr;
-};
-
-// Installs a copy of the listener; null restores the default, which hands every change to the
-// device-change source as the broadcast the system sends.
-void set_plug_listener(const plug_listener *listener) noexcept;
 
 // The label announced for a drive (0 is A:) into buffer, terminated; false when no volume is
 // present there or the label does not fit.
