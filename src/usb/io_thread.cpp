@@ -108,32 +108,26 @@ class io_loop {
         struct collected {
             std::vector<io_port> ports;
             bool complete = true;
-        } found;
-        const auto visit = [](win32_device *device, void *context) {
-            auto *into = static_cast<collected *>(context);
-            try {
-                if (device->is_open.load() || under_way(device->io_state.load()))
-                    into->ports.push_back(io_port{device, device->port, {}});
-            } catch (const std::bad_alloc &) {
-                into->complete = false;
-            }
-        };
-        // Without the platform lock the library is shut down and its registry empty; the devices
-        // it retired may still have an exchange queued after this thread last looked.
-        tkusb_platform_for_each(visit, &found);
-        for_each_retired(
-            [](win32_device *device, void *context) {
+            // Takes a device that is open or has an exchange under way, once.
+            static void visit(win32_device *device, void *context)
+            {
                 auto *into = static_cast<collected *>(context);
+                const bool wanted = device->is_open.load() || under_way(device->io_state.load());
                 const bool listed = std::any_of(into->ports.begin(), into->ports.end(),
                                                 [&](const io_port &p) { return p.device == device; });
-                if (!listed && under_way(device->io_state.load()))
-                    try {
+                try {
+                    if (wanted && !listed)
                         into->ports.push_back(io_port{device, device->port, {}});
-                    } catch (const std::bad_alloc &) {
-                        into->complete = false;
-                    }
-            },
-            &found);
+                } catch (const std::bad_alloc &) {
+                    into->complete = false;
+                }
+            }
+        } found;
+        // Without the platform lock the library is shut down and its registry empty; the devices
+        // it retired may still have an exchange queued after this thread last looked (a retired
+        // device is closed, so only such an exchange brings it in).
+        tkusb_platform_for_each(collected::visit, &found);
+        for_each_retired(collected::visit, &found);
         if (!found.complete)
             return; // the old set serves until the next wake-up
         try {

@@ -11,6 +11,7 @@ namespace kv4::sim {
 // The label announced for a drive (0 is A:) into buffer, terminated; false when no volume is
 // present there or the label does not fit.
 bool volume_label(unsigned drive, char *buffer, std::size_t capacity) noexcept;
+// Whether a volume announced for the drive is present.
 bool volume_present(unsigned drive) noexcept;
 
 // When a read last ended with an answer that arrived after the read began: the moment the
