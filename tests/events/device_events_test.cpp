@@ -8,6 +8,7 @@
 #include <mutex>
 #include <random>
 #include <thread>
+#include <utility>
 
 namespace kv4test {
 namespace {
@@ -29,9 +30,7 @@ struct event_log {
     {
         std::unique_lock<std::mutex> guard(mutex);
         changed.wait_for(guard, std::chrono::seconds(20), [&] { return lines.size() >= n; });
-        std::vector<std::string> taken;
-        taken.swap(lines);
-        return taken;
+        return std::exchange(lines, {});
     }
 } events;
 
@@ -146,8 +145,7 @@ TEST_F(DeviceEvents, BroadcastsForAKnownPathWhateverTheCaseAndEventValue)
     const std::string removed = line(0, 2, "KV4 Quillon5 Monitor", "CASE");
     ASSERT_EQ(events.take(1), std::vector<std::string>{opened});
     std::string shouted = kv4sim_path(monitor);
-    for (char &c : shouted)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    std::transform(shouted.begin(), shouted.end(), shouted.begin(), [](unsigned char c) { return std::toupper(c); });
     kv4sim_broadcast_interface(kv4sim_path(monitor), 0x8006); // another device-change event: ignored
     kv4sim_broadcast_interface(kv4sim_path(monitor), KV4SIM_ARRIVAL); // open already: not reported
     kv4sim_broadcast_interface(shouted.c_str(), KV4SIM_REMOVE_PENDING);

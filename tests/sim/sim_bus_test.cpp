@@ -4,11 +4,9 @@
 #include "kv4usbcp_sim.h"
 #include "platform/hid_services.h"
 #include "platform/sim/device.h"
-#include "platform/sim/sim_bus.h"
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <tuple>
 #include <vector>
 
