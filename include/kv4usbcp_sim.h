@@ -112,6 +112,7 @@ KV4SIM_API const char *kv4sim_path(const kv4sim_monitor *m);
 #define KV4SIM_FAULT_REFUSE_PREPARSED 8 /* the parsed report descriptor cannot be fetched */
 #define KV4SIM_FAULT_REFUSE_VALUE_CAPS 9 /* the parser delivers no value capabilities */
 #define KV4SIM_FAULT_CANCEL_STUCK 10    /* cancelled transfers end only once the fault is cleared (a driver in trouble) */
+#define KV4SIM_FAULT_REFUSE_INDEXED_STRINGS 11 /* indexed strings are refused, product and serial answer (a HID stack without them) */
 
 KV4SIM_API int kv4sim_set_fault(kv4sim_monitor *m, int fault, int on);
 /* Time a write takes to complete and, after that, the time the answer takes to arrive, in

@@ -90,6 +90,19 @@ TEST_F(Kv4usbTest, ServiceCommandsReportTheMonitorsAnswersAndFailuresNameTheCode
         << unknown.err;
 }
 
+TEST_F(Kv4usbTest, RefusedIndexedStringsShowAsNotAvailableAndTheMonitorStaysUsable)
+{
+    kv4sim_set_fault(kv4sim_attach(nullptr), KV4SIM_FAULT_REFUSE_INDEXED_STRINGS, 1);
+    const std::string refused = "not available (-10112, refused)";
+    const kv4test::kv4usb_result list = run_kv4usb({"list"});
+    EXPECT_EQ(list.status, 0) << list.err;
+    EXPECT_EQ(list.out, "port  serial     firmware\n0     " + refused + ' ' + refused + '\n');
+    const kv4test::kv4usb_result info = run_kv4usb({"info", "0"});
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_TRUE(contains(info.out, "  boot loader   " + refused + "\n  max report    500 bytes\n")) << info.out;
+    EXPECT_EQ(run_kv4usb({"status", "0"}).out, "status 0x01000000\n");
+}
+
 TEST_F(Kv4usbTest, PollCountsEveryExchangeOfEveryPortAndNamesTheFailures)
 {
     const kv4test::kv4usb_result r = run_kv4usb({"--simulate=2", "poll", "0", "1", "--count=50"});

@@ -16,12 +16,21 @@ using string_query = int16_t (*)(uint16_t port, char *buffer, uint8_t length);
 
 std::string on_port(const char *what, uint16_t port) { return std::string(what) + " of port " + std::to_string(port); }
 
-std::string device_string(string_query query, uint16_t port, const char *what)
+// A string the monitor or its HID stack will not give is shown as such, with the code, so that
+// the rest of what is known still gets printed. The library closes a port whose string is
+// refused; it is opened again, as the monitor itself is fine.
+std::string device_string(string_query query, uint16_t port)
 {
     char text[128] = {};
     // One byte short of the buffer, so that a string cut to fit still ends in a terminator.
-    check(query(port, text, sizeof text - 1), on_port(what, port));
-    return text;
+    const int16_t code = query(port, text, sizeof text - 1);
+    if (code == 0)
+        return text;
+    if (code != TKUSB_GET_STRING_ERR)
+        return "not available (" + std::to_string(code) + ' ' + error_name(code) + ')';
+    tkcmdsetUSB_reset_port(port);
+    // The library's table has no name for this code.
+    return "not available (" + std::to_string(code) + ", refused)";
 }
 
 const char *buffer_mode_name(uint8_t mode)
@@ -49,8 +58,8 @@ void print_ports(console &io, const std::vector<uint16_t> &ports)
     io.out << "port  serial     firmware\n";
     for (uint16_t port : ports)
         io.out << std::left << std::setw(6) << port << std::setw(11)
-               << device_string(tkcmdsetUSB_serial_number, port, "serial number")
-               << device_string(tkcmdsetUSB_fw_version, port, "firmware version") << '\n';
+               << device_string(tkcmdsetUSB_serial_number, port) + ' ' << device_string(tkcmdsetUSB_fw_version, port)
+               << '\n';
 }
 
 void print_info(console &io, uint16_t port)
@@ -60,10 +69,10 @@ void print_info(console &io, uint16_t port)
     uint8_t mode = 0;
     check(tkcmdsetUSB_get_buffer_mode(port, &mode), on_port("buffer mode", port));
     io.out << "port " << port << '\n';
-    print_field(io, "serial", device_string(tkcmdsetUSB_serial_number, port, "serial number"));
-    print_field(io, "firmware", device_string(tkcmdsetUSB_fw_version, port, "firmware version"));
-    print_field(io, "hardware", device_string(tkcmdsetUSB_hw_version, port, "hardware version"));
-    print_field(io, "boot loader", device_string(tkcmdsetUSB_loader_fw_version, port, "boot loader version"));
+    print_field(io, "serial", device_string(tkcmdsetUSB_serial_number, port));
+    print_field(io, "firmware", device_string(tkcmdsetUSB_fw_version, port));
+    print_field(io, "hardware", device_string(tkcmdsetUSB_hw_version, port));
+    print_field(io, "boot loader", device_string(tkcmdsetUSB_loader_fw_version, port));
     print_field(io, "max report", std::to_string(largest) + " bytes");
     print_field(io, "buffer mode", std::to_string(mode) + " (" + buffer_mode_name(mode) + ")");
 }

@@ -49,11 +49,13 @@ bool copy_string(const std::u16string &text, uint16_t *buffer, std::size_t capac
     return true;
 }
 
-bool read_string(hid_handle h, std::u16string identity::*text, uint16_t *buffer, std::size_t capacity)
+bool read_string(hid_handle h, std::u16string identity::*text, uint16_t *buffer, std::size_t capacity,
+                 bool indexed = false)
 {
     std::lock_guard<std::mutex> guard(the_bus().mutex);
     const monitor *m = sim::as_sim(h)->owner;
-    return m && !m->fault(KV4SIM_FAULT_REFUSE_STRINGS) && copy_string(m->id.*text, buffer, capacity);
+    return m && !m->fault(KV4SIM_FAULT_REFUSE_STRINGS) && !(indexed && m->fault(KV4SIM_FAULT_REFUSE_INDEXED_STRINGS)) &&
+           copy_string(m->id.*text, buffer, capacity);
 }
 
 } // namespace
@@ -139,7 +141,7 @@ bool services::indexed_string(hid_handle h, unsigned index, uint16_t *buffer, st
 {
     static std::u16string identity::*const texts[] = {&identity::serial, &identity::fw_version, &identity::hw_version,
                                                       &identity::loader_version};
-    return index >= 3 && index <= 6 && read_string(h, texts[index - 3], buffer, capacity);
+    return index >= 3 && index <= 6 && read_string(h, texts[index - 3], buffer, capacity, true);
 }
 
 bool services::product_id(hid_handle h, uint16_t *product_id)
