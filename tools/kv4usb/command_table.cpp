@@ -47,9 +47,10 @@ const command commands[] = {
      "one more monitor in, out and in again on a new socket, has volume E: arrive and leave,\n"
      "and ends.\n",
      0, 0, run_watch, "--seconds"},
-    {"demo", "", "a short guided session on a simulated monitor",
+    {"demo", "", "a short guided session, on a simulated monitor when none is attached",
      "Lists, identifies, writes and verifies 1 KiB of EEPROM, reads 64 KiB of flash and checks\n"
-     "it against the monitor's image CRC, explaining each step. Always runs on the simulator.\n",
+     "it against the monitor's image CRC, explaining each step. On a monitor attached it first\n"
+     "reads the EEPROM block and writes back those same bytes; its flash is only read.\n",
      0, 0, run_demo},
 };
 

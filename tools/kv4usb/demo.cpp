@@ -33,21 +33,27 @@ void step(console &io, int number, const std::string &command, const std::string
 uint16_t first_port(session &s)
 {
     if (s.ports().empty())
-        throw tool_failure("the simulated monitor was not found");
+        throw tool_failure("no monitor was found");
     return s.ports().front();
 }
 
-void eeprom_round_trip(console &io, uint16_t port)
+// On a monitor of the user's own the EEPROM gets back exactly what it held.
+void eeprom_round_trip(console &io, uint16_t port, bool simulated)
 {
     const region &eeprom = *find_region("eeprom");
-    const std::vector<uint8_t> pattern = eeprom_pattern();
+    std::vector<uint8_t> pattern = eeprom_pattern();
+    if (!simulated) {
+        progress shown(io, "read", eeprom_bytes);
+        read_region(port, eeprom, 0, pattern.data(), eeprom_bytes, shown);
+    }
     const uint32_t block = block_limits_of(port, eeprom).write;
     step(io, 3, "write eeprom " + std::to_string(port) + " 0 FILE",
-         "1 KiB of text goes in blocks of up to " + std::to_string(block) + " bytes, one report each");
+         std::string(simulated ? "1 KiB of text" : "the 1 KiB it holds") + " goes in blocks of up to " +
+             std::to_string(block) + " bytes, one report each");
     progress shown(io, "write", pattern.size());
     write_region(port, eeprom, 0, pattern.data(), eeprom_bytes, shown);
     step(io, 4, "verify eeprom " + std::to_string(port) + " 0 FILE", "reads the bytes back and compares them");
-    verify_region(io, port, eeprom, 0, pattern, "the text written");
+    verify_region(io, port, eeprom, 0, pattern, "the bytes written");
 }
 
 void flash_read_and_crc(console &io, uint16_t port)
@@ -80,20 +86,22 @@ std::vector<uint8_t> demo_flash_image()
 
 int run_demo(context &ctx, const arguments &)
 {
-    ctx.require_simulator(1);
+    // The monitors attached when there are any, else a simulated one.
     session &s = ctx.connect();
+    const bool simulated = !s.simulated_monitors().empty();
     const std::vector<uint8_t> image = demo_flash_image();
     for (kv4sim_monitor *monitor : s.simulated_monitors())
         kv4sim_write_memory(monitor, KV4SIM_FLASH, 0, image.data(), image.size());
     console &io = ctx.io;
-    io.out << "kv4usb demo: a short session with a simulated KV4 monitor, whose flash holds a sample image\n";
+    io.out << (simulated ? "kv4usb demo: a short session with a simulated KV4 monitor, whose flash holds a sample image\n"
+                         : "kv4usb demo: a short session with the KV4 monitor attached; it writes back only what it read\n");
     step(io, 1, "list", "discovery gives every monitor a port number");
     print_ports(io, s.ports());
     const uint16_t port = first_port(s);
     step(io, 2, "info " + std::to_string(port),
          "its identification strings, and its largest report, which sets the block size");
     print_info(io, port);
-    eeprom_round_trip(io, port);
+    eeprom_round_trip(io, port, simulated);
     flash_read_and_crc(io, port);
     io.out << "\nNext: kv4usb help lists every command; add --simulate to try one without a monitor.\n";
     return 0;

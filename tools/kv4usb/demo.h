@@ -1,4 +1,5 @@
-// The guided session for newcomers: what the library does, step by step, on a simulated monitor.
+// The guided session for newcomers: what the library does, step by step, on the monitor attached
+// or on a simulated one.
 #pragma once
 
 #include "arguments.h"
