@@ -68,6 +68,18 @@ void monitor::unplug() noexcept
     holder = nullptr;
 }
 
+std::size_t monitor::frame_length(uint8_t report_id, std::size_t length) const noexcept
+{
+    std::size_t size = 0;
+    bool known = false;
+    for (const kv4sim_value_cap &cap : id.caps)
+        if (cap.type == KV4SIM_OUTPUT && cap.report_id == report_id) {
+            size = std::max<std::size_t>(size, cap.report_count);
+            known = true;
+        }
+    return known ? std::min(size, length - 1) : length - 1;
+}
+
 std::size_t monitor::respond(const uint8_t *frame, std::size_t length) noexcept
 {
     kv4sim_responder fn;

@@ -63,6 +63,9 @@ class monitor : public std::enable_shared_from_this<monitor> {
     void unplug() noexcept;
 
     // ---- Command handling --------------------------------------------------------------------
+    // The length of the frame in an output report of `length` bytes with that ID in byte 0: what
+    // the report carries after its ID.
+    std::size_t frame_length(uint8_t report_id, std::size_t length) const noexcept;
     // Serialises frames to the monitor; guards the answer buffer. Taken before the bus lock.
     std::mutex exchange;
     // Answers a frame (the output report's payload) into answer(); the answer's length, 0 for

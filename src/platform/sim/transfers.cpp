@@ -43,19 +43,6 @@ bool reused_while_pending(hid_transfer *t)
     return true;
 }
 
-// The frame is what the output report named in byte 0 carries after its ID.
-std::size_t frame_length(const std::vector<kv4sim_value_cap> &caps, uint8_t report_id, std::size_t length)
-{
-    std::size_t size = 0;
-    bool known = false;
-    for (const kv4sim_value_cap &cap : caps)
-        if (cap.type == KV4SIM_OUTPUT && cap.report_id == report_id) {
-            size = std::max<std::size_t>(size, cap.report_count);
-            known = true;
-        }
-    return known ? std::min(size, length - 1) : length - 1;
-}
-
 hid_io unplug_mid_write(std::unique_lock<std::mutex> &lock, handle &h, hid_transfer *t, const uint8_t *buffer,
                         uint16_t length)
 {
@@ -117,7 +104,7 @@ hid_io services::start_write(hid_handle hh, const uint8_t *buffer, uint16_t leng
     }
     // The monitor works outside the bus lock, so that a responder may drive the simulator.
     std::lock_guard<std::mutex> exchange(m->exchange);
-    const std::size_t answer_length = answers ? m->respond(buffer + 1, frame_length(m->id.caps, buffer[0], length)) : 0;
+    const std::size_t answer_length = answers ? m->respond(buffer + 1, m->frame_length(buffer[0], length)) : 0;
     std::lock_guard<std::mutex> guard(b.mutex);
     if (h.owner != m.get()) // it left the bus meanwhile
         return refuse(h, t, error_not_connected);
