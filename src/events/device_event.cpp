@@ -7,6 +7,7 @@
 #include "usb/discovery.h"
 #include "usb/registry.h"
 
+#include <cstddef>
 #include <cstdio>
 
 namespace kv4 {
@@ -22,6 +23,24 @@ void variant3_line(int variant, const char *line)
 {
     if (variant == 3)
         debug_line(line);
+}
+
+// The device path of an interface broadcast. Windows gives an ANSI window the ANSI record, but
+// Wine gives every window the wide one; a device path is never one character long, so a NUL
+// second byte within the record means the wide form, which is narrowed into buffer.
+const char *interface_path(const dev_broadcast_deviceinterface *record, char *buffer, std::size_t capacity)
+{
+    const std::size_t offset = offsetof(dev_broadcast_deviceinterface, name);
+    const char *name = record->name;
+    if (record->size < offset + 4 || name[0] == 0 || name[1] != 0)
+        return name;
+    const auto *bytes = reinterpret_cast<const unsigned char *>(name);
+    const std::size_t chars = (record->size - offset) / 2;
+    std::size_t n = 0;
+    for (; n < chars && n + 1 < capacity && (bytes[2 * n] || bytes[2 * n + 1]); ++n)
+        buffer[n] = bytes[2 * n + 1] == 0 && bytes[2 * n] < 0x80 ? static_cast<char>(bytes[2 * n]) : '?';
+    buffer[n] = 0;
+    return buffer;
 }
 
 template <int Variant>
@@ -40,9 +59,12 @@ intptr_t tkusb_platform_event_window_proc(window_handle window, uint32_t message
         if (!handled || !lparam)
             return 0;
         const auto *header = reinterpret_cast<const dev_broadcast_hdr *>(lparam);
+        char wide_path[1024];
         if (header->devicetype == dbt_devtyp_deviceinterface)
-            tkusb_platform_device_event(Variant, reinterpret_cast<const dev_broadcast_deviceinterface *>(lparam)->name,
-                                        wparam == dbt_device_arrival);
+            tkusb_platform_device_event(
+                Variant,
+                interface_path(reinterpret_cast<const dev_broadcast_deviceinterface *>(lparam), wide_path, sizeof wide_path),
+                wparam == dbt_device_arrival);
         else if (header->devicetype == dbt_devtyp_volume && Variant != 1)
             tkusb_platform_volume_event(Variant, wparam, reinterpret_cast<const dev_broadcast_volume *>(lparam));
         return 0;

@@ -1,4 +1,5 @@
 // What a host hears through the event callbacks as simulated monitors and volumes come and go.
+#include "events/events.h"
 #include "support/sim_fixture.h"
 #include "usb/registry.h"
 
@@ -74,6 +75,24 @@ class DeviceEvents : public SimTest {
         return lines;
     }
 };
+
+TEST_F(DeviceEvents, AWideInterfaceRecordAsWineSendsItNamesTheSamePort)
+{
+    const std::string path = kv4sim_path(kv4sim_attach(nullptr));
+    ASSERT_EQ(tkcmdsetUSB_register_events(on_event1), 0);
+    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1)});
+    const std::size_t offset = offsetof(kv4::dev_broadcast_deviceinterface, name);
+    std::vector<uint8_t> record(offset + 2 * (path.size() + 1));
+    auto *wide = reinterpret_cast<kv4::dev_broadcast_deviceinterface *>(record.data());
+    wide->size = static_cast<uint32_t>(record.size());
+    wide->devicetype = kv4::dbt_devtyp_deviceinterface;
+    for (std::size_t i = 0; i < path.size(); ++i)
+        record[offset + 2 * i] = static_cast<uint8_t>(path[i]);
+    kv4::event_window_procedure(1)(nullptr, kv4::wm_devicechange, kv4::dbt_device_remove_complete,
+                                   reinterpret_cast<intptr_t>(record.data()));
+    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 2)});
+    EXPECT_FALSE(port_open(0));
+}
 
 TEST_F(DeviceEvents, RegistrationCodesAndOneVariantAtATime)
 {
