@@ -58,9 +58,9 @@ mkdir -p -- "$2"
 out=$(realpath -e -- "$2")
 shift 2
 [ "$out" != / ] || die "OUT_DIR must not be /"
-# The guest gets its own /tmp, /run, /dev, /proc and /sys: the host's are not there to be read.
+# The guest gets its own /run, /dev, /proc and /sys: the host's are not there to be read.
 hidden_from_guest() {
-  case $1 in /tmp/* | /run/* | /dev/* | /proc/* | /sys/*) return 0 ;; esac
+  case $1 in /run/* | /dev/* | /proc/* | /sys/*) return 0 ;; esac
   return 1
 }
 ! hidden_from_guest "$scenario" || die "the guest cannot see $scenario: put it elsewhere"
