@@ -16,5 +16,6 @@ kv4_install_missing() {
 KV4_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
 KV4_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
 # The test VM (tests/vm/): QEMU boots Debian's kernel on a busybox initramfs; objcopy reads the
-# dependencies out of the kernel's modules; the guest runs Windows programs with the host's Wine.
-KV4_VM_PACKAGES=(qemu-system-x86 busybox-static binutils wine64)
+# dependencies out of the kernel's modules; the guest runs Windows programs with the host's Wine
+# and the host's udev daemon, without whose events Wine's HID bus misses a replugged device.
+KV4_VM_PACKAGES=(qemu-system-x86 busybox-static binutils wine64 udev)
