@@ -77,8 +77,6 @@ TEST_F(Kv4usbTest, DemoOnAMonitorAttachedWritesBackOnlyWhatItRead)
     kv4sim_write_memory(monitor, KV4SIM_EEPROM, 0, before.data(), before.size());
     const kv4test::kv4usb_result r = run_kv4usb({"demo"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_TRUE(contains(r.out, "with the KV4 monitor attached")) << r.out;
-    EXPECT_TRUE(contains(r.out, "they agree: every block arrived intact")) << r.out;
     kv4sim_read_memory(monitor, KV4SIM_EEPROM, 0, after.data(), after.size());
     EXPECT_EQ(after, before);
 }

@@ -58,7 +58,10 @@ static int echo(int fd, unsigned char id, int size, unsigned char want_id)
     return n > 2 && in[0] == want_id && in[1] == 1 && memcmp(in + 2, out + 2, (size_t)size - 1) == 0;
 }
 
-static int by_value(const void *a, const void *b) { return (*(const double *)a > *(const double *)b) - (*(const double *)a < *(const double *)b); }
+static int by_value(const void *a, const void *b)
+{
+    return (*(const double *)a > *(const double *)b) - (*(const double *)a < *(const double *)b);
+}
 
 int main(int argc, char **argv)
 {

@@ -72,12 +72,12 @@ bool parse(int argc, char **argv, options &out)
 
 class simulator {
   public:
-    simulator(const options &opts) : opts_(opts) {}
+    explicit simulator(const options &opts) : opts_(opts) {}
 
     bool add()
     {
-        monitors_.push_back(std::make_unique<kv4sim_uhid::uhid_monitor>(
-            static_cast<unsigned>(monitors_.size() + 1), opts_.vendor_id, std::cout));
+        monitors_.push_back(std::make_unique<kv4sim_uhid::uhid_monitor>(static_cast<unsigned>(monitors_.size() + 1),
+                                                                        opts_.vendor_id, std::cout));
         monitors_.back()->verbose = opts_.verbose;
         return monitors_.back()->plug();
     }

@@ -140,9 +140,7 @@ bool uhid_monitor::handle_event()
         return n < 0 && errno == EINTR;
     uhid_event reply{};
     switch (event.type) {
-    case UHID_START:
-        announce_node();
-        break;
+    case UHID_START: announce_node(); break;
     case UHID_OUTPUT:
         answer_output(event.u.output.data, std::min<std::size_t>(event.u.output.size, UHID_DATA_MAX));
         break;
@@ -168,8 +166,10 @@ bool uhid_monitor::handle_event()
         reply.type = UHID_GET_REPORT_REPLY;
         uhid_get_report_reply_req &answer = reply.u.get_report_reply;
         answer.id = get.id;
-        const std::size_t size = kv4::sim::report_bytes(
-            model_.id.caps, get.rtype == UHID_FEATURE_REPORT ? KV4SIM_FEATURE : get.rtype == UHID_OUTPUT_REPORT ? KV4SIM_OUTPUT : KV4SIM_INPUT);
+        const std::size_t size =
+            kv4::sim::report_bytes(model_.id.caps, get.rtype == UHID_FEATURE_REPORT  ? KV4SIM_FEATURE
+                                                   : get.rtype == UHID_OUTPUT_REPORT ? KV4SIM_OUTPUT
+                                                                                     : KV4SIM_INPUT);
         const auto known = features_.find(get.rnum);
         if (size == 0)
             answer.err = EIO;
@@ -191,7 +191,8 @@ bool uhid_monitor::handle_event()
 void uhid_monitor::answer_output(const uint8_t *report, std::size_t length)
 {
     if (verbose)
-        log_ << "monitor " << number_ << " output report " << unsigned{report[0]} << ", " << length << " bytes" << std::endl;
+        log_ << "monitor " << number_ << " output report " << unsigned{report[0]} << ", " << length << " bytes"
+             << std::endl;
     if (length < 1 || quiet)
         return;
     std::lock_guard<std::mutex> exchange(model_.exchange);
