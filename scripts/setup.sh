@@ -13,7 +13,7 @@ kv4_install_missing() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-KV4_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev)
+KV4_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev pkgconf)
 KV4_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
 # The test VM (tests/vm/): QEMU boots Debian's kernel on a busybox initramfs; objcopy reads the
 # dependencies out of the kernel's modules; the guest runs Windows programs with the host's Wine

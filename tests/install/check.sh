@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs the build into a fresh prefix and builds a C host (the simulator library's, which runs
+# exchanges without a monitor) against it twice, through pkg-config and through find_package; both
+# must run. Checks the shared objects' SONAME, both pkg-config files and the udev rule.
+# usage: check.sh BUILD_DIR WORK_DIR
+set -euo pipefail
+build=$1 work=$(realpath -m "$2")
+here=$(cd "$(dirname "$0")" && pwd)
+rm -rf "$work" && mkdir -p "$work"
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >"$work/install.log"
+libdir=$(dirname "$(find "$prefix" -name libkv4usbcp.so -print -quit)")
+for lib in kv4usbcp kv4usbcp_sim; do
+  soname=$(objdump -p "$libdir/lib$lib.so" | awk '/SONAME/ { print $2 }')
+  [ "$soname" = "lib$lib.so.3" ] || { echo "lib$lib.so: SONAME '$soname'"; exit 1; }
+done
+[ -f "$prefix/lib/udev/rules.d/70-kv4usbcp.rules" ] || { echo "no udev rule installed"; exit 1; }
+
+export PKG_CONFIG_PATH=$libdir/pkgconfig
+[ "$(pkg-config --modversion kv4usbcp)" = "$(pkg-config --modversion kv4usbcp_sim)" ] || exit 1
+[ "$(pkg-config --variable=libdir kv4usbcp)" -ef "$libdir" ] || { echo "kv4usbcp.pc names another libdir"; exit 1; }
+# shellcheck disable=SC2046 # the flags are words
+cc -o "$work/by-pkg-config" "$here/../sim_library_from_c.c" $(pkg-config --cflags --libs kv4usbcp_sim)
+LD_LIBRARY_PATH=$libdir "$work/by-pkg-config"
+
+cmake -S "$here" -B "$work/by-find-package" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$work/by-find-package" >/dev/null
+"$work/by-find-package/consumer"
+echo "installed package: SONAMEs, udev rule, pkg-config and find_package hosts all good"
