@@ -50,8 +50,8 @@
 // - a report longer than 65535 bytes (Report Size x Report Count is taken in 64 bits);
 // - more than max_value_caps value capabilities of one report type: a monitor has a handful, the
 //   library's report tables hold 255, and a partial table would choose reports wrongly.
-// Linux's own parser has refused most of these before a hidraw node exists; this one does not
-// rely on it.
+// Linux's own parser refuses most of these (and Long items) before a hidraw node exists; this one
+// does not rely on it.
 #pragma once
 
 #include "platform/hid_services.h"
@@ -72,6 +72,7 @@ struct descriptor_caps {
 
 // Parses length bytes at descriptor into out. On failure returns false, leaves out empty and
 // stores a short reason (a static string) in *reason when reason is not null; else *reason is null.
+// Throws only what the capability lists throw when memory runs out (std::bad_alloc).
 bool parse_report_descriptor(const uint8_t *descriptor, std::size_t length, descriptor_caps &out,
                              const char **reason = nullptr);
 
