@@ -14,6 +14,8 @@ kv4_install_missing() {
 }
 
 KV4_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev pkgconf)
+# The fuzz preset: clang, and clang 14's runtimes with libFuzzer.
+KV4_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 KV4_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
 # The test VM (tests/vm/): QEMU boots Debian's kernel on a busybox initramfs; objcopy reads the
 # dependencies out of the kernel's modules; the guest runs Windows programs with the host's Wine

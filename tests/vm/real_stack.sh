@@ -68,8 +68,8 @@ grep -q "monitor 1 feature report 05 12 34" "$out/kv4sim-uhid.log" || fail "the 
 expect "update status" update-status 1
 
 # Every memory, written and read back, both ends compared by CRC-32; flash also by the monitor's.
-for spec in "flash 0x2000 4096" "spiflash 0x10000 3000" "ram 0x100 2000" "eeprom 0x40 1000"; do
-  read -r region address length <<<"$spec"
+for block in "flash 0x2000 4096" "spiflash 0x10000 3000" "ram 0x100 2000" "eeprom 0x40 1000"; do
+  read -r region address length <<<"$block"
   head -c "$length" /dev/urandom >"$out/$region.bin"
   expect "wrote" write "$region" 0 "$address" "Z:$out/$region.bin"
   expect "read $length/$length bytes" read "$region" 0 "$address" "$length" "Z:$out/$region.back"
