@@ -1,9 +1,8 @@
 /* The kernel's own view of a kv4sim-uhid monitor through hidraw: identity, report descriptor, a
  * command round trip in a small and in the largest report, and a feature report set and read
  * back. Prints the bare round-trip time, the floor any HID library on this machine stands on.
- * usage: hidraw_check SERIAL DESCRIPTOR_HEX */
+ * usage: hidraw_check NODE SERIAL DESCRIPTOR_HEX (the node as kv4sim-uhid announced it) */
 #define _GNU_SOURCE
-#include <dirent.h>
 #include <fcntl.h>
 #include <linux/hidraw.h>
 #include <poll.h>
@@ -16,33 +15,6 @@
 
 static int failures;
 #define CHECK(cond, ...) ((cond) ? 1 : (printf("FAIL: " __VA_ARGS__), printf("\n"), ++failures, 0))
-
-/* The node whose HID device has this uniq, once the kernel has made it. */
-static int open_by_serial(const char *serial)
-{
-    char want[128], line[256], path[300];
-    snprintf(want, sizeof want, "HID_UNIQ=%s\n", serial);
-    for (int attempt = 0; attempt < 500; ++attempt, usleep(10000)) {
-        DIR *dir = opendir("/sys/class/hidraw");
-        for (struct dirent *e; dir && (e = readdir(dir));) {
-            snprintf(path, sizeof path, "/sys/class/hidraw/%s/device/uevent", e->d_name);
-            FILE *f = fopen(path, "r");
-            int found = 0;
-            while (f && fgets(line, sizeof line, f))
-                found |= strcmp(line, want) == 0;
-            snprintf(path, sizeof path, "/dev/%s", e->d_name);
-            if (f)
-                fclose(f);
-            if (found) {
-                closedir(dir);
-                return open(path, O_RDWR);
-            }
-        }
-        if (dir)
-            closedir(dir);
-    }
-    return -1;
-}
 
 /* Echo (command 10) of size bytes in report id: the answer is status 1 and the bytes after the
  * code, in the smallest input report that holds them. */
@@ -65,19 +37,19 @@ static int by_value(const void *a, const void *b)
 
 int main(int argc, char **argv)
 {
-    const int fd = argc == 3 ? open_by_serial(argv[1]) : -1;
-    if (!CHECK(fd >= 0, "no hidraw node with that uniq (usage: hidraw_check SERIAL DESCRIPTOR_HEX)"))
+    const int fd = argc == 4 ? open(argv[1], O_RDWR) : -1;
+    if (!CHECK(fd >= 0, "cannot open the node (usage: hidraw_check NODE SERIAL DESCRIPTOR_HEX)"))
         return 1;
     char text[256] = {0}, hex[2 * HID_MAX_DESCRIPTOR_SIZE + 1] = {0};
     struct hidraw_devinfo info;
     struct hidraw_report_descriptor desc = {0};
     CHECK(ioctl(fd, HIDIOCGRAWNAME(sizeof text), text) > 0 && strstr(text, "Quillon5"), "name \"%s\"", text);
-    CHECK(ioctl(fd, HIDIOCGRAWUNIQ(sizeof text), text) > 0 && strcmp(text, argv[1]) == 0, "uniq \"%s\"", text);
+    CHECK(ioctl(fd, HIDIOCGRAWUNIQ(sizeof text), text) > 0 && strcmp(text, argv[2]) == 0, "uniq \"%s\"", text);
     CHECK(ioctl(fd, HIDIOCGRAWINFO, &info) == 0 && info.bustype == 3 && info.product == 1, "bus %u", info.bustype);
     CHECK(ioctl(fd, HIDIOCGRDESCSIZE, &desc.size) == 0 && ioctl(fd, HIDIOCGRDESC, &desc) == 0, "HIDIOCGRDESC");
     for (unsigned i = 0; i < desc.size; ++i)
         sprintf(hex + 2 * i, "%02x", desc.value[i]);
-    CHECK(strcmp(hex, argv[2]) == 0, "descriptor %s", hex);
+    CHECK(strcmp(hex, argv[3]) == 0, "descriptor %s", hex);
 
     CHECK(echo(fd, 1, 20, 1), "echo in report 1 (20 bytes)");
     CHECK(echo(fd, 4, 10, 1), "a short answer to a large report comes in the smallest one");

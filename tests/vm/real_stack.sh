@@ -35,7 +35,8 @@ cat "$out/kv4sim-uhid.log"
 [ "$(grep -c 'ready: /dev/hidraw' "$out/kv4sim-uhid.log")" -eq 2 ] || { echo "FAIL: kv4sim-uhid brought up no two monitors"; exit 1; }
 
 echo "== the kernel's view through hidraw"
-timeout 60 "$native/kv4_hidraw_check" SIM00001 "$descriptor" || fail "hidraw check"
+node=$(sed -n 's/^monitor 1 ready: //p' "$out/kv4sim-uhid.log")
+timeout 60 "$native/kv4_hidraw_check" "$node" SIM00001 "$descriptor" || fail "hidraw check"
 
 echo "== the Windows DLL through Wine's HID stack"
 /usr/lib/wine/wineserver -p 300 # one server for every program below: Wine starts once

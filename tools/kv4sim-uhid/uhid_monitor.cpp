@@ -1,6 +1,7 @@
 // A simulated monitor on the kernel's uhid interface.
 #include "uhid_monitor.h"
 
+#include "platform/platform.h"
 #include "report_descriptor.h"
 
 #include <linux/uhid.h>
@@ -20,25 +21,12 @@ namespace kv4sim_uhid {
 
 namespace {
 
+// UTF-8, as the kernel and the console take text.
 std::string utf8(const std::u16string &text)
 {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        uint32_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size())
-            c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
-        if (c < 0x80)
-            out += static_cast<char>(c);
-        else if (c < 0x800)
-            out += {static_cast<char>(0xC0 | c >> 6), static_cast<char>(0x80 | (c & 0x3F))};
-        else if (c < 0x10000)
-            out += {static_cast<char>(0xE0 | c >> 12), static_cast<char>(0x80 | (c >> 6 & 0x3F)),
-                    static_cast<char>(0x80 | (c & 0x3F))};
-        else
-            out += {static_cast<char>(0xF0 | c >> 18), static_cast<char>(0x80 | (c >> 12 & 0x3F)),
-                    static_cast<char>(0x80 | (c >> 6 & 0x3F)), static_cast<char>(0x80 | (c & 0x3F))};
-    }
-    return out;
+    char buffer[256];
+    kv4::utf16_to_ansi(reinterpret_cast<const uint16_t *>(text.c_str()), buffer, sizeof buffer);
+    return buffer;
 }
 
 void copy_text(uint8_t *field, std::size_t capacity, const std::string &text)
