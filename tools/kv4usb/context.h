@@ -21,12 +21,6 @@ class context {
         return *session_;
     }
     bool simulated() const noexcept { return simulated_.has_value(); }
-    // Commands that only make sense on the simulator (the demo) ask for it.
-    void require_simulator(unsigned count)
-    {
-        if (!simulated_)
-            simulated_ = count;
-    }
 
     console &io;
 
