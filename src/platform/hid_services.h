@@ -70,7 +70,7 @@ struct hid_value_cap {
 // record that never carried a transfer has the outcome completed.
 struct hid_transfer {
     event_handle event = nullptr;
-    alignas(8) unsigned char os[48] = {};
+    alignas(8) unsigned char os[64] = {};
 };
 
 enum class hid_io {
@@ -85,7 +85,7 @@ using hid_preparsed = hid_preparsed_object *;
 // Each operation says who calls it (host threads, the notification thread, the I/O thread), which
 // of the core's locks may be held then (the platform lock never is), and whether it blocks.
 class hid_services {
-public:
+  public:
     virtual ~hid_services() = default;
 
     // Calls visit(path, context) for every HID interface present, in the system's order. False
@@ -150,6 +150,17 @@ public:
     // Asks to cancel every pending transfer on the handle, whichever thread started it. Closing a
     // port, on any thread, before it takes the device lock; does not block.
     virtual void cancel_io(hid_handle handle) = 0;
+
+    // Plug events, where the backend is their source: from watch(true) until watch(false) it
+    // feeds the device-change source (broadcast_interface) with the HID interfaces that arrive and
+    // leave. False when it cannot. The notification thread, when it asks for and gives up HID
+    // interface broadcasts; no lock. Windows broadcasts by itself, and the simulated bus as it
+    // plugs, so theirs do nothing.
+    virtual bool watch_plug_events(bool watch)
+    {
+        (void)watch;
+        return true;
+    }
 
     // Volumes, for the notification thread's volume events (no lock; synchronous): the unique
     // name of the volume mounted at root ("E:\\"), and its label ("" for none), into buffer of

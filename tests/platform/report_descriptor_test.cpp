@@ -10,7 +10,8 @@
 
 namespace {
 
-// "length: usage@id*count ..." (decimal) for input | output | feature, or the reason for refusing.
+// "length: usage@id*count ..." (decimal) for input | output | feature, or the reason for refusing;
+// then " / id=length ..." for each output and feature report of its own length.
 std::string parsed(const std::string &hex)
 {
     std::vector<uint8_t> bytes;
@@ -20,6 +21,11 @@ std::string parsed(const std::string &hex)
     const char *reason = nullptr;
     if (!kv4::parse_report_descriptor(bytes.data(), bytes.size(), out, &reason))
         return reason;
+    std::string own;
+    for (int id = 0; id < 256; ++id)
+        for (const uint16_t length : {out.output_bytes[id], out.feature_bytes[id]})
+            if (length)
+                own += " " + std::to_string(id) + "=" + std::to_string(length);
     const kv4::hid_caps &c = out.caps;
     const uint16_t lengths[] = {c.input_report_bytes, c.output_report_bytes, c.feature_report_bytes};
     std::string text;
@@ -29,7 +35,7 @@ std::string parsed(const std::string &hex)
             text += " " + std::to_string(v.usage) + "@" + std::to_string(v.report_id) + "*" +
                     std::to_string(v.report_count);
     }
-    return text;
+    return text + " /" + own;
 }
 
 std::string operator*(const std::string &hex, int times) { return times > 0 ? hex + hex * (times - 1) : ""; }
@@ -42,17 +48,18 @@ TEST(ReportDescriptor, ReadsAsWindowsDoesAndRefusesMalformedOnes)
     const std::pair<std::string, const char *> cases[] = {
         {"0600ff0901a101150026ff007508850109019514810285020902953c810285030903957881028504090496f401810285010901"
          "9514910285020902953c910285030903957891028504090496f4019102850509059520b102c0",
-         "501: 1@1*20 2@2*60 3@3*120 4@4*500 | 501: 1@1*20 2@2*60 3@3*120 4@4*500 | 33: 5@5*32"},
+         "501: 1@1*20 2@2*60 3@3*120 4@4*500 | 501: 1@1*20 2@2*60 3@3*120 4@4*500 | 33: 5@5*32 / 1=21 2=61 3=121 4=501 "
+         "5=33"},
         {"05010906a101050719e029e715002501750195088102950175088101950575010508190129059102950175039101950675081500"
          "25650507190029658100c0",
-         "9: | 2: | 0:"}, // boot keyboard
+         "9: | 2: | 0: / 0=2"}, // boot keyboard
         {"05010904a10105010901a1001581257f75089502a40930093181020939150025033500460e01651495017504814215002501"
          "9502750105091901290265008102c0190329048102b4050209bb95018102c0",
-         "5: 49@0*1 48@0*1 57@0*1 187@0*1 | 0: | 0:"}, // joystick, with Push and Pop
+         "5: 49@0*1 48@0*1 57@0*1 187@0*1 | 0: | 0: /"}, // joystick, with Push and Pop
         {"0600ff0901a10175089505091009110912810295020920092109229102193029339504b102fe0200aabb0b4000ff00950181"
          "03750495018103c0",
-         "8: 18@0*3 17@0*1 16@0*1 64@0*1 | 3: 33@0*1 32@0*1 | 5: 48@0*1"},
-        {"750896feff09018102", "65535: 1@0*65534 | 0: | 0:"},
+         "8: 18@0*3 17@0*1 16@0*1 64@0*1 | 3: 33@0*1 32@0*1 | 5: 48@0*1 / 0=3 0=5"},
+        {"750896feff09018102", "65535: 1@0*65534 | 0: | 0: /"},
         {std::string("c0") * 4097, "descriptor longer than 4096 bytes"},
         {"a1010600", "item runs past the end"},
         {"a101fe05000102", "item runs past the end"},

@@ -2,6 +2,7 @@
 // number rather than an address, so that a post to a window that is gone fails instead of
 // touching freed memory, as a post to a destroyed window does on Windows.
 #include "platform/device_change.h"
+#include "platform/hid_services.h"
 
 #include <condition_variable>
 #include <cstring>
@@ -35,6 +36,7 @@ std::condition_variable source_changed;
 window_procedure class_procedure = nullptr; // non-null while the class is registered
 std::shared_ptr<window_queue> the_window;   // the class's one window
 uintptr_t next_id = 1;
+bool plug_events_watched = false;                      // the backend's plug-event source runs
 thread_local std::shared_ptr<window_queue> own_window; // the window this thread created
 
 struct dispatched {
@@ -175,18 +177,34 @@ void window_dispatch(const window_message *message) noexcept
 
 void *device_notification_register(window_handle window) noexcept
 {
-    std::lock_guard<std::mutex> guard(source_guard);
-    if (!the_window || as_handle(the_window->id) != window)
+    {
+        std::lock_guard<std::mutex> guard(source_guard);
+        if (!the_window || as_handle(the_window->id) != window || the_window->notifications)
+            return nullptr;
+    }
+    // The backend's source starts outside the lock: it broadcasts, which takes the lock.
+    if (!hid().watch_plug_events(true))
         return nullptr;
-    the_window->notifications = true;
+    std::lock_guard<std::mutex> guard(source_guard);
+    plug_events_watched = true;
+    if (the_window && as_handle(the_window->id) == window)
+        the_window->notifications = true;
     return window;
 }
 
 void device_notification_unregister(void *notification) noexcept
 {
-    std::lock_guard<std::mutex> guard(source_guard);
-    if (the_window && as_handle(the_window->id) == notification)
-        the_window->notifications = false;
+    bool watched;
+    {
+        std::lock_guard<std::mutex> guard(source_guard);
+        if (the_window && as_handle(the_window->id) == notification)
+            the_window->notifications = false;
+        watched = plug_events_watched;
+        plug_events_watched = false;
+    }
+    // The window may be gone already: the watch is stopped all the same.
+    if (watched)
+        hid().watch_plug_events(false);
 }
 
 void broadcast_interface(const char *path, uint32_t event) noexcept

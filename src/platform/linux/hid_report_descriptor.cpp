@@ -95,6 +95,12 @@ const char *parser::run(const uint8_t *data, std::size_t length)
     caps.input_value_caps = static_cast<uint16_t>(out_.values[static_cast<int>(hid_report_type::input)].size());
     caps.output_value_caps = static_cast<uint16_t>(out_.values[static_cast<int>(hid_report_type::output)].size());
     caps.feature_value_caps = static_cast<uint16_t>(out_.values[static_cast<int>(hid_report_type::feature)].size());
+    for (int id = 0; id < 256; ++id) {
+        out_.output_bytes[id] =
+            static_cast<uint16_t>((report_bits_[static_cast<int>(hid_report_type::output)][id] + 7) / 8);
+        out_.feature_bytes[id] =
+            static_cast<uint16_t>((report_bits_[static_cast<int>(hid_report_type::feature)][id] + 7) / 8);
+    }
     return nullptr;
 }
 

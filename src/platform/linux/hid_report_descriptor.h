@@ -68,6 +68,11 @@ constexpr std::size_t max_value_caps = 255; // per report type
 struct descriptor_caps {
     hid_caps caps;                        // lengths, and value capability counts that match values
     std::vector<hid_value_cap> values[3]; // by hid_report_type, in the order Windows lists them
+    // The length of each output and feature report by its ID (ID byte included; 0 for none): the
+    // bytes a report of that ID takes on the wire, where the library's buffers are as long as the
+    // longest report.
+    uint16_t output_bytes[256] = {};
+    uint16_t feature_bytes[256] = {};
 };
 
 // Parses length bytes at descriptor into out. On failure returns false, leaves out empty and

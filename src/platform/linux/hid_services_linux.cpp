@@ -1,47 +1,256 @@
-// HID services of the Linux production library. The hidraw backend is not written yet: until it
-// is, this bus lists no devices and every open fails, so the library runs but finds no monitor.
-#include "platform/hid_services.h"
+// The hidraw backend's devices: listing, opening, strings, capabilities and feature reports.
+#include "platform/linux/hidraw.h"
+#include "platform/text.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <libudev.h>
+#include <linux/hidraw.h>
+#include <memory>
+#include <new>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kv4 {
 
 namespace {
 
-class no_hid_services final : public hid_services {
-public:
-    bool list_paths(void (*)(const char *, void *), void *) override { return true; }
-    bool check_present(const char *) override { return false; }
-    hid_handle open(const char *, hid_access, uint32_t *last_error) override
-    {
-        if (last_error)
-            *last_error = 2; // not found
-        return nullptr;
-    }
-    void close(hid_handle) override {}
-    uint32_t last_error(hid_handle) override { return 0; }
-    bool product_string(hid_handle, uint16_t *, std::size_t) override { return false; }
-    bool serial_string(hid_handle, uint16_t *, std::size_t) override { return false; }
-    bool indexed_string(hid_handle, unsigned, uint16_t *, std::size_t) override { return false; }
-    bool product_id(hid_handle, uint16_t *) override { return false; }
-    hid_preparsed get_preparsed(hid_handle) override { return nullptr; }
-    bool get_caps(hid_preparsed, hid_caps *) override { return false; }
-    bool get_value_caps(hid_preparsed, hid_report_type, hid_value_cap *, uint16_t *) override { return false; }
-    void free_preparsed(hid_preparsed) override {}
-    bool flush_input(hid_handle) override { return false; }
-    bool set_feature(hid_handle, const uint8_t *, uint16_t) override { return false; }
-    hid_io start_write(hid_handle, const uint8_t *, uint16_t, hid_transfer *) override { return hid_io::failed; }
-    hid_io start_read(hid_handle, uint8_t *, uint16_t, hid_transfer *) override { return hid_io::failed; }
-    hid_io outcome(hid_transfer *) override { return hid_io::completed; }
-    void cancel_transfer(hid_handle, hid_transfer *) override {}
-    void cancel_io(hid_handle) override {}
-    bool volume_name(const char *, char *, uint32_t) override { return false; }
-    bool volume_label(const char *, char *, uint32_t) override { return false; }
+constexpr uint32_t error_file_not_found = 2;
+constexpr uint32_t error_access_denied = 5;
+constexpr uint32_t error_gen_failure = 31;
+constexpr uint32_t error_device_not_connected = 1167;
+
+// libudev's objects are not shared between threads: every call makes its own.
+struct udev_deleter {
+    void operator()(udev *u) const noexcept { udev_unref(u); }
+    void operator()(udev_device *d) const noexcept { udev_device_unref(d); }
+    void operator()(udev_enumerate *e) const noexcept { udev_enumerate_unref(e); }
 };
+template <typename T> using udev_ptr = std::unique_ptr<T, udev_deleter>;
+
+// The sysfs record of a hidraw node, by its device number; null when the system has none.
+udev_ptr<udev_device> hidraw_record(udev *context, dev_t node)
+{
+    udev_ptr<udev_device> device(context ? udev_device_new_from_devnum(context, 'c', node) : nullptr);
+    if (!device || !udev_device_get_subsystem(device.get()) ||
+        std::strcmp(udev_device_get_subsystem(device.get()), "hidraw") != 0)
+        return nullptr;
+    return device;
+}
+
+// A string of the device: the USB device's attribute when it is on USB, else the HID device's
+// property. The parents belong to the child, which the caller keeps.
+bool device_string(hid_handle handle, const char *usb_attribute, const char *hid_property, uint16_t *buffer,
+                   std::size_t capacity)
+{
+    udev_ptr<udev> context(udev_new());
+    udev_ptr<udev_device> device = hidraw_record(context.get(), handle->node);
+    if (!device)
+        return false;
+    const char *text = nullptr;
+    if (udev_device *usb = udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device"))
+        text = udev_device_get_sysattr_value(usb, usb_attribute);
+    else if (udev_device *hid = udev_device_get_parent_with_subsystem_devtype(device.get(), "hid", nullptr))
+        text = udev_device_get_property_value(hid, hid_property);
+    try {
+        return text && copy_utf16(utf8_to_utf16(text), buffer, capacity);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
+
+// Reads and parses the node's report descriptor.
+bool describe(hid_device_object &device)
+{
+    int size = 0;
+    hidraw_report_descriptor raw{};
+    if (ioctl(device.fd, HIDIOCGRDESCSIZE, &size) < 0 || size <= 0 || size > HID_MAX_DESCRIPTOR_SIZE)
+        return false;
+    raw.size = static_cast<uint32_t>(size);
+    if (ioctl(device.fd, HIDIOCGRDESC, &raw) < 0)
+        return false;
+    try {
+        return parse_report_descriptor(raw.value, raw.size, device.descriptor);
+    } catch (const std::bad_alloc &) {
+        return false;
+    }
+}
 
 } // namespace
 
+uint32_t windows_error(int error) noexcept
+{
+    switch (error) {
+    case ENOENT: return error_file_not_found;
+    case EACCES:
+    case EPERM: return error_access_denied;
+    case EWOULDBLOCK: return error_sharing_violation;
+    case ENODEV:
+    case ENXIO:
+    case EIO:
+    case EPIPE:
+    case ESHUTDOWN: return error_device_not_connected;
+    default: return error_gen_failure;
+    }
+}
+
+bool hidraw_services::list_paths(void (*visit)(const char *path, void *context), void *context)
+{
+    udev_ptr<udev> u(udev_new());
+    udev_ptr<udev_enumerate> enumerate(u ? udev_enumerate_new(u.get()) : nullptr);
+    if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "hidraw") < 0 ||
+        udev_enumerate_scan_devices(enumerate.get()) < 0)
+        return false;
+    udev_list_entry *entry;
+    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get()))
+    {
+        udev_ptr<udev_device> device(udev_device_new_from_syspath(u.get(), udev_list_entry_get_name(entry)));
+        if (const char *node = device ? udev_device_get_devnode(device.get()) : nullptr)
+            visit(node, context);
+    }
+    return true;
+}
+
+bool hidraw_services::check_present(const char *path)
+{
+    struct stat status {};
+    if (!path || stat(path, &status) != 0 || !S_ISCHR(status.st_mode))
+        return false;
+    udev_ptr<udev> context(udev_new());
+    udev_ptr<udev_device> device = hidraw_record(context.get(), status.st_rdev);
+    return device && udev_device_get_parent_with_subsystem_devtype(device.get(), "hid", nullptr);
+}
+
+hid_handle hidraw_services::open(const char *path, hid_access access, uint32_t *last_error)
+{
+    auto fail = [last_error](uint32_t error) -> hid_handle {
+        if (last_error)
+            *last_error = error;
+        return nullptr;
+    };
+    if (!path)
+        return fail(error_file_not_found);
+    const int flags = (access == hid_access::transfer ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
+    const int fd = ::open(path, flags);
+    if (fd < 0)
+        return fail(windows_error(errno));
+    struct stat status {};
+    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &status) != 0) {
+        const uint32_t error = windows_error(errno);
+        ::close(fd);
+        return fail(error);
+    }
+    auto *device = new (std::nothrow) hid_device_object;
+    if (!device) {
+        ::close(fd);
+        return fail(error_gen_failure);
+    }
+    device->fd = fd;
+    device->node = status.st_rdev;
+    if (access == hid_access::transfer)
+        device->described = describe(*device);
+    return device;
+}
+
+void hidraw_services::close(hid_handle handle)
+{
+    if (!handle)
+        return;
+    cancel_io(handle);
+    ::close(handle->fd); // releases the lock too
+    delete handle;
+}
+
+uint32_t hidraw_services::last_error(hid_handle handle) { return handle ? handle->error.load() : 0; }
+
+bool hidraw_services::product_string(hid_handle handle, uint16_t *buffer, std::size_t capacity)
+{
+    return handle && device_string(handle, "product", "HID_NAME", buffer, capacity);
+}
+
+bool hidraw_services::serial_string(hid_handle handle, uint16_t *buffer, std::size_t capacity)
+{
+    return handle && device_string(handle, "serial", "HID_UNIQ", buffer, capacity);
+}
+
+bool hidraw_services::indexed_string(hid_handle, unsigned, uint16_t *, std::size_t) { return false; }
+
+bool hidraw_services::product_id(hid_handle handle, uint16_t *product_id)
+{
+    hidraw_devinfo info{};
+    if (!handle || !product_id || ioctl(handle->fd, HIDIOCGRAWINFO, &info) < 0)
+        return false;
+    *product_id = static_cast<uint16_t>(info.product);
+    return true;
+}
+
+hid_preparsed hidraw_services::get_preparsed(hid_handle handle)
+{
+    if (!handle || !handle->described)
+        return nullptr;
+    return reinterpret_cast<hid_preparsed>(new (std::nothrow) descriptor_caps(handle->descriptor));
+}
+
+bool hidraw_services::get_caps(hid_preparsed preparsed, hid_caps *caps)
+{
+    if (!preparsed || !caps)
+        return false;
+    *caps = reinterpret_cast<const descriptor_caps *>(preparsed)->caps;
+    return true;
+}
+
+bool hidraw_services::get_value_caps(hid_preparsed preparsed, hid_report_type type, hid_value_cap *caps,
+                                     uint16_t *count)
+{
+    if (!preparsed || !caps || !count)
+        return false;
+    const auto &values = reinterpret_cast<const descriptor_caps *>(preparsed)->values[static_cast<int>(type)];
+    const std::size_t n = std::min<std::size_t>(values.size(), *count);
+    std::copy(values.begin(), values.begin() + static_cast<std::ptrdiff_t>(n), caps);
+    *count = static_cast<uint16_t>(n);
+    return true;
+}
+
+void hidraw_services::free_preparsed(hid_preparsed preparsed) { delete reinterpret_cast<descriptor_caps *>(preparsed); }
+
+bool hidraw_services::flush_input(hid_handle handle)
+{
+    if (!handle)
+        return false;
+    // The kernel queues at most 64 reports a reader; a device that keeps sending is not waited out.
+    uint8_t discard[4096];
+    for (int i = 0; i < 256; ++i) {
+        if (read(handle->fd, discard, sizeof discard) < 0) {
+            if (errno == EAGAIN)
+                return true;
+            if (errno != EINTR) {
+                handle->error = windows_error(errno);
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool hidraw_services::set_feature(hid_handle handle, const uint8_t *buffer, uint16_t length)
+{
+    if (!handle || !buffer || length == 0)
+        return false;
+    const uint16_t own = handle->descriptor.feature_bytes[buffer[0]];
+    const uint16_t sent = own && own < length ? own : length;
+    if (ioctl(handle->fd, HIDIOCSFEATURE(sent), buffer) < 0) {
+        handle->error = windows_error(errno);
+        return false;
+    }
+    return true;
+}
+
 hid_services &os_hid_services() noexcept
 {
-    static no_hid_services services;
+    static hidraw_services services;
     return services;
 }
 

@@ -1,16 +1,23 @@
-// OS primitives on POSIX systems: a recursive std::recursive_mutex, manual-reset events on one
-// condition variable, std::thread with a completion event for timed joins, CLOCK_MONOTONIC ticks.
+// OS primitives on POSIX systems: a recursive std::recursive_mutex, manual-reset events that
+// waiters poll() for together with the descriptors attached to them, std::thread with a completion
+// event for timed joins, CLOCK_MONOTONIC ticks.
+#include "platform/linux/event_source.h"
 #include "platform/platform.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
-#include <condition_variable>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <mutex>
 #include <new>
+#include <poll.h>
+#include <sys/eventfd.h>
 #include <thread>
 #include <time.h>
+#include <unistd.h>
 
 namespace kv4 {
 
@@ -59,32 +66,103 @@ int16_t recursive_lock::leave() noexcept
 
 // ---- Events -------------------------------------------------------------------------------------
 //
-// All events share one mutex and one condition variable. A waiter for several events then needs
-// no registration with each of them, and the number of events waited on at once is small; the
-// price is that every signal wakes every waiter to look at its own events.
+// All events share one mutex. A waiter sleeps in poll() on a descriptor of its thread's own, which
+// a signal of one of its events writes to, and on the descriptors attached to its events
+// (event_source.h); the number of events waited on at once is small, and so is the number of
+// waiters, so a signal looks through the waiters rather than keeping lists per event.
 
 struct event_object {
     bool signalled = false;
+    event_source *source = nullptr;
 };
 
 namespace {
-std::mutex &event_mutex()
+
+struct waiter {
+    int wake_fd;
+    const event_handle *events;
+    std::size_t count;
+    waiter *next;
+};
+
+std::mutex event_mutex;           // guards every event, source and waiter
+waiter *waiters = nullptr;        // the threads in poll()
+event_source *attached = nullptr; // every source attached to an event
+
+// The calling thread's wake descriptor, made at its first wait and closed when it ends.
+struct wake_descriptor {
+    int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    wake_descriptor() = default;
+    wake_descriptor(const wake_descriptor &) = delete;
+    wake_descriptor &operator=(const wake_descriptor &) = delete;
+    ~wake_descriptor()
+    {
+        if (fd >= 0)
+            close(fd);
+    }
+};
+
+// Wakes the waiters for event, so that they look at it again (lock held).
+void wake_waiters(event_handle event)
 {
-    static std::mutex mutex;
-    return mutex;
+    static const uint64_t one = 1;
+    for (waiter *w = waiters; w; w = w->next)
+        if (std::find(w->events, w->events + w->count, event) != w->events + w->count)
+            (void)!write(w->wake_fd, &one, sizeof one);
 }
-std::condition_variable &event_changed()
+
+void signal_locked(event_handle event)
 {
-    static std::condition_variable condition;
-    return condition;
+    event->signalled = true;
+    wake_waiters(event);
 }
+
+void detach(event_source &source)
+{
+    for (event_source **at = &attached; *at; at = &(*at)->next)
+        if (*at == &source) {
+            *at = source.next;
+            break;
+        }
+    if (source.event && source.event->source == &source)
+        source.event->source = nullptr;
+    source.event = nullptr;
+    source.next = nullptr;
+}
+
+void attach_locked(event_handle event, event_source &source)
+{
+    event->source = &source;
+    source.event = event;
+    source.next = attached;
+    attached = &source;
+}
+
+// Ends an attached source when ready says its transfer ended (lock held). It is detached first:
+// once ready has recorded the outcome, the backend may start the record's next transfer at once.
+void run_source(event_source &source, bool cancelled)
+{
+    event_handle event = source.event;
+    if (!event)
+        return;
+    detach(source);
+    if (source.ready(source, cancelled))
+        signal_locked(event);
+    else
+        attach_locked(event, source);
+}
+
 } // namespace
 
 event_handle event_create() noexcept { return new (std::nothrow) event_object; }
 
 void event_close(event_handle event) noexcept
 {
-    std::lock_guard<std::mutex> guard(event_mutex());
+    if (!event)
+        return;
+    std::lock_guard<std::mutex> guard(event_mutex);
+    if (event->source)
+        detach(*event->source);
     delete event;
 }
 
@@ -92,18 +170,15 @@ void event_set(event_handle event) noexcept
 {
     if (!event)
         return;
-    {
-        std::lock_guard<std::mutex> guard(event_mutex());
-        event->signalled = true;
-    }
-    event_changed().notify_all();
+    std::lock_guard<std::mutex> guard(event_mutex);
+    signal_locked(event);
 }
 
 void event_reset(event_handle event) noexcept
 {
     if (!event)
         return;
-    std::lock_guard<std::mutex> guard(event_mutex());
+    std::lock_guard<std::mutex> guard(event_mutex);
     event->signalled = false;
 }
 
@@ -111,8 +186,35 @@ bool event_is_set(event_handle event) noexcept
 {
     if (!event)
         return false;
-    std::lock_guard<std::mutex> guard(event_mutex());
+    std::lock_guard<std::mutex> guard(event_mutex);
     return event->signalled;
+}
+
+void event_attach(event_handle event, event_source &source) noexcept
+{
+    std::lock_guard<std::mutex> guard(event_mutex);
+    if (event->source)
+        detach(*event->source);
+    event->signalled = false;
+    attach_locked(event, source);
+    wake_waiters(event); // a thread already waiting polls the new descriptor too
+}
+
+void event_cancel(event_source &source) noexcept
+{
+    std::lock_guard<std::mutex> guard(event_mutex);
+    run_source(source, true);
+}
+
+void event_cancel_fd(int fd) noexcept
+{
+    std::lock_guard<std::mutex> guard(event_mutex);
+    for (event_source *source = attached; source;) {
+        event_source *next = source->next;
+        if (source->fd == fd)
+            run_source(*source, true);
+        source = next;
+    }
 }
 
 int event_wait(event_handle event, uint32_t timeout_ms) noexcept { return event_wait_any(&event, 1, timeout_ms); }
@@ -124,13 +226,49 @@ int event_wait_any(const event_handle *events, std::size_t count, uint32_t timeo
     for (std::size_t i = 0; i < count; ++i)
         if (!events[i])
             return wait_failed;
+    static thread_local wake_descriptor wake;
+    if (wake.fd < 0)
+        return wait_failed;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-    std::unique_lock<std::mutex> guard(event_mutex());
+    pollfd polled[max_wait_events + 1];
+    event_source *sources[max_wait_events + 1];
+    std::unique_lock<std::mutex> guard(event_mutex);
     for (;;) {
         for (std::size_t i = 0; i < count; ++i)
             if (events[i]->signalled)
                 return static_cast<int>(i);
-        if (event_changed().wait_until(guard, deadline) == std::cv_status::timeout) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0 && timeout_ms != 0)
+            return wait_timeout;
+        polled[0] = {wake.fd, POLLIN, 0};
+        nfds_t n = 1;
+        for (std::size_t i = 0; i < count; ++i)
+            if (event_source *source = events[i]->source) {
+                sources[n] = source;
+                polled[n++] = {source->fd, POLLIN, 0};
+            }
+        waiter self{wake.fd, events, count, waiters};
+        waiters = &self;
+        guard.unlock();
+        const int ready =
+            poll(polled, n, static_cast<int>(std::min<int64_t>(std::max<int64_t>(left.count(), 0), INT_MAX)));
+        const int poll_error = ready < 0 ? errno : 0;
+        guard.lock();
+        for (waiter **at = &waiters; *at; at = &(*at)->next)
+            if (*at == &self) {
+                *at = self.next;
+                break;
+            }
+        uint64_t drained;
+        (void)!read(wake.fd, &drained, sizeof drained);
+        if (ready < 0 && poll_error != EINTR)
+            return wait_failed;
+        // A source ended or replaced meanwhile is not this poll's to run: its descriptor may even
+        // name another file by now.
+        for (nfds_t i = 1; i < n; ++i)
+            if (polled[i].revents && sources[i]->event && sources[i]->fd == polled[i].fd)
+                run_source(*sources[i], false);
+        if (timeout_ms == 0) {
             for (std::size_t i = 0; i < count; ++i)
                 if (events[i]->signalled)
                     return static_cast<int>(i);
@@ -207,7 +345,8 @@ uint32_t tick_count() noexcept
 {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u + static_cast<uint64_t>(now.tv_nsec) / 1000000u);
+    return static_cast<uint32_t>(static_cast<uint64_t>(now.tv_sec) * 1000u +
+                                 static_cast<uint64_t>(now.tv_nsec) / 1000000u);
 }
 
 void sleep_ms(uint32_t ms) noexcept { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }

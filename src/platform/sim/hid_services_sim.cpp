@@ -2,6 +2,7 @@
 // their report layout.
 #include "platform/sim/bus.h"
 #include "platform/sim/services.h"
+#include "platform/text.h"
 
 #include <cstdio>
 #include <new>
@@ -37,25 +38,13 @@ void set_error(uint32_t *last_error, uint32_t code)
         *last_error = code;
 }
 
-// Cut to fit and always terminated, so that a long string cannot run past the core's buffer.
-bool copy_string(const std::u16string &text, uint16_t *buffer, std::size_t capacity)
-{
-    if (!buffer || capacity < 2)
-        return false;
-    const std::size_t n = std::min(text.size(), capacity / 2 - 1);
-    for (std::size_t i = 0; i < n; ++i)
-        buffer[i] = text[i];
-    buffer[n] = 0;
-    return true;
-}
-
 bool read_string(hid_handle h, std::u16string identity::*text, uint16_t *buffer, std::size_t capacity,
                  bool indexed = false)
 {
     std::lock_guard<std::mutex> guard(the_bus().mutex);
     const monitor *m = sim::as_sim(h)->owner;
     return m && !m->fault(KV4SIM_FAULT_REFUSE_STRINGS) && !(indexed && m->fault(KV4SIM_FAULT_REFUSE_INDEXED_STRINGS)) &&
-           copy_string(m->id.*text, buffer, capacity);
+           copy_utf16(m->id.*text, buffer, capacity);
 }
 
 } // namespace

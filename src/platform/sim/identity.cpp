@@ -1,5 +1,6 @@
 // A monitor's description turned into its identity, with the defaults a bare attach gets.
 #include "platform/sim/monitor.h"
+#include "platform/text.h"
 
 #include <cstdio>
 
@@ -7,34 +8,7 @@ namespace kv4::sim {
 
 namespace {
 
-// UTF-8 to UTF-16; a malformed sequence becomes U+FFFD, as a device's firmware would not care.
-std::u16string widen(const char *text)
-{
-    std::u16string out;
-    const auto *p = reinterpret_cast<const unsigned char *>(text);
-    while (*p) {
-        const int extra = *p < 0x80 ? 0 : (*p >> 5) == 6 ? 1 : (*p >> 4) == 14 ? 2 : (*p >> 3) == 30 ? 3 : -1;
-        uint32_t code = extra == 0 ? *p : extra > 0 ? *p & (0x3Fu >> extra) : 0xFFFD;
-        ++p;
-        for (int i = 0; i < extra; ++i, ++p) {
-            if ((*p & 0xC0) != 0x80) {
-                code = 0xFFFD;
-                break;
-            }
-            code = code << 6 | (*p & 0x3F);
-        }
-        if (code > 0x10FFFF)
-            code = 0xFFFD;
-        if (code >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
-            code = 0xDC00 + (code & 0x3FF);
-        }
-        out += static_cast<char16_t>(code);
-    }
-    return out;
-}
-
-std::u16string text_or(const char *text, const char *fallback) { return widen(text ? text : fallback); }
+std::u16string text_or(const char *text, const char *fallback) { return utf8_to_utf16(text ? text : fallback); }
 
 void default_caps(std::vector<kv4sim_value_cap> &caps)
 {

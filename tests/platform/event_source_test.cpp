@@ -1,0 +1,67 @@
+// Events completed by a descriptor: the thread that waits does the read itself when the descriptor
+// turns readable, also while it waits for other events, and a cancel from another thread ends the
+// wait at once.
+#include "platform/linux/event_source.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+struct pipe_source {
+    kv4::event_source source; // first: ready() finds the rest from it
+    int fds[2] = {-1, -1};
+    std::thread::id reader;
+    char byte = 0;
+    bool cancelled = false;
+    pipe_source()
+    {
+        EXPECT_EQ(pipe(fds), 0);
+        source.fd = fds[0];
+        source.ready = [](kv4::event_source &s, bool cancel) {
+            auto &p = reinterpret_cast<pipe_source &>(s);
+            p.reader = std::this_thread::get_id();
+            p.cancelled = cancel;
+            return cancel || read(p.fds[0], &p.byte, 1) == 1;
+        };
+    }
+    ~pipe_source()
+    {
+        close(fds[0]);
+        close(fds[1]);
+    }
+};
+
+TEST(EventSources, TheWaiterReadsWhatArrivesAndACancelEndsItsWait)
+{
+    kv4::event_handle plain = kv4::event_create(), completed = kv4::event_create();
+    pipe_source p;
+    kv4::event_attach(completed, p.source);
+    const kv4::event_handle both[2] = {plain, completed};
+    EXPECT_EQ(kv4::event_wait_any(both, 2, 0), kv4::wait_timeout);
+    std::thread writer([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        EXPECT_EQ(write(p.fds[1], "x", 1), 1);
+    });
+    EXPECT_EQ(kv4::event_wait_any(both, 2, 10000), 1);
+    writer.join();
+    EXPECT_EQ(p.reader, std::this_thread::get_id());
+    EXPECT_EQ(p.byte, 'x');
+    EXPECT_FALSE(p.cancelled);
+
+    kv4::event_attach(completed, p.source);
+    std::thread canceller([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        kv4::event_cancel_fd(p.fds[0]);
+    });
+    EXPECT_EQ(kv4::event_wait(completed, 10000), 0);
+    canceller.join();
+    EXPECT_TRUE(p.cancelled);
+    kv4::event_cancel(p.source); // ended already: nothing happens
+    kv4::event_close(plain);
+    kv4::event_close(completed);
+}
+
+} // namespace
