@@ -13,7 +13,9 @@ kv4_install_missing() {
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
 
-KV4_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev pkgconf libudev-dev)
+# libudev-dev: the Linux backend; libhidapi-dev: the benchmark of the library beside hidapi's
+# hidraw backend (bench/hidapi_compare.cpp).
+KV4_NATIVE_PACKAGES=(cmake ninja-build g++ libgtest-dev libbenchmark-dev pkgconf libudev-dev libhidapi-dev)
 # The fuzz preset: clang, and clang 14's runtimes with libFuzzer.
 KV4_FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 KV4_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64)
