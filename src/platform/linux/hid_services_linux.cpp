@@ -9,6 +9,7 @@
 #include <linux/hidraw.h>
 #include <memory>
 #include <new>
+#include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
@@ -220,16 +221,15 @@ bool hidraw_services::flush_input(hid_handle handle)
 {
     if (!handle)
         return false;
-    // The kernel queues at most 64 reports a reader; a device that keeps sending is not waited out.
+    // Asked before every command, and the queue is nearly always empty: a poll answers that for
+    // less than a read, which passes the file permission checks. The kernel queues at most 64
+    // reports a reader; a device that keeps sending is not waited out.
+    pollfd queued{handle->fd, POLLIN, 0};
     uint8_t discard[4096];
-    for (int i = 0; i < 256; ++i) {
-        if (read(handle->fd, discard, sizeof discard) < 0) {
-            if (errno == EAGAIN)
-                return true;
-            if (errno != EINTR) {
-                handle->error = windows_error(errno);
-                return false;
-            }
+    for (int i = 0; i < 256 && poll(&queued, 1, 0) == 1; ++i) {
+        if (!(queued.revents & POLLIN) || (read(handle->fd, discard, sizeof discard) < 0 && errno != EAGAIN)) {
+            handle->error = windows_error(queued.revents & POLLIN ? errno : EIO);
+            return false;
         }
     }
     return true;

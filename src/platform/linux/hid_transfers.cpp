@@ -73,7 +73,6 @@ hid_io hidraw_services::start_write(hid_handle handle, const uint8_t *buffer, ui
     if (!begin(handle, transfer) || !buffer || length == 0)
         return hid_io::failed;
     hidraw_transfer &t = state_of(transfer);
-    event_reset(transfer->event);
     const uint16_t own = handle->descriptor.output_bytes[buffer[0]];
     const std::size_t sent = own && own < length ? own : length;
     ssize_t n;
@@ -82,10 +81,11 @@ hid_io hidraw_services::start_write(hid_handle handle, const uint8_t *buffer, ui
     while (n < 0 && errno == EINTR);
     if (n < 0) {
         end(t, hid_io::failed, errno);
+        event_reset(transfer->event);
         return hid_io::failed;
     }
     end(t, hid_io::completed, 0);
-    event_set(transfer->event);
+    event_set(transfer->event); // reset and signalled at once: only the signal is seen
     return hid_io::completed;
 }
 
@@ -97,11 +97,13 @@ hid_io hidraw_services::start_read(hid_handle handle, uint8_t *buffer, uint16_t 
     t.buffer = buffer;
     t.length = length;
     t.source.ready = read_ready;
-    event_reset(transfer->event);
+    // A device that answers quickly has done so by now, and then no wait is needed.
     if (take_report(t)) {
         const hid_io outcome = outcome_of(t);
         if (outcome == hid_io::completed)
             event_set(transfer->event);
+        else
+            event_reset(transfer->event);
         return outcome;
     }
     t.outcome = static_cast<uint8_t>(hid_io::pending);

@@ -12,9 +12,8 @@
 // - Transfers move whole reports through the node. A write goes to the kernel at once, which for
 //   USB waits for the interrupt OUT transfer: it completes before start_write returns. It takes
 //   the length of the report with the buffer's report ID, as Windows sends a report, not the
-//   longest report's length. A read completes at once when a report is queued; otherwise the node
-//   is attached to the transfer's event (event_source.h), and the thread that waits for the event
-//   reads the report when it arrives. The bytes after a report shorter than the buffer are zeroed,
+//   longest report's length. A read attaches the node to the transfer's event (event_source.h):
+//   the thread that waits for the event reads the report once the node is readable. The bytes after a report shorter than the buffer are zeroed,
 //   as Windows hands out every input report at the longest one's length.
 // - Plug events come from a libudev monitor of the hidraw subsystem: the udev daemon's events when
 //   one runs (so that the node's permissions are set before the library opens it), the kernel's

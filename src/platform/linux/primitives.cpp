@@ -260,7 +260,8 @@ int event_wait_any(const event_handle *events, std::size_t count, uint32_t timeo
                 break;
             }
         uint64_t drained;
-        (void)!read(wake.fd, &drained, sizeof drained);
+        if (polled[0].revents)
+            (void)!read(wake.fd, &drained, sizeof drained);
         if (ready < 0 && poll_error != EINTR)
             return wait_failed;
         // A source ended or replaced meanwhile is not this poll's to run: its descriptor may even
