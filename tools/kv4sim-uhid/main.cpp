@@ -98,7 +98,7 @@ class simulator {
             return true;
         }
         words >> n >> state;
-        kv4sim_uhid::uhid_monitor *m = n >= 1 && n <= monitors_.size() ? monitors_[n - 1].get() : nullptr;
+        kv4sim_uhid::served_monitor *m = n >= 1 && n <= monitors_.size() ? monitors_[n - 1].get() : nullptr;
         if (m && verb == "unplug")
             m->unplug();
         else if (m && verb == "plug")
@@ -116,20 +116,24 @@ class simulator {
         std::string pending;
         while (!stopping) {
             std::vector<pollfd> fds{{control, POLLIN, 0}};
-            std::vector<kv4sim_uhid::uhid_monitor *> polled;
-            for (auto &m : monitors_)
-                if (m->plugged()) {
-                    fds.push_back({m->fd(), POLLIN, 0});
+            std::vector<kv4sim_uhid::served_monitor *> polled{nullptr};
+            for (auto &m : monitors_) {
+                std::vector<int> served;
+                if (m->plugged())
+                    m->poll_fds(served);
+                for (int fd : served) {
+                    fds.push_back({fd, POLLIN, 0});
                     polled.push_back(m.get());
                 }
+            }
             if (poll(fds.data(), fds.size(), -1) < 0) {
                 if (errno == EINTR)
                     continue;
                 return;
             }
             for (std::size_t i = 1; i < fds.size(); ++i)
-                if (fds[i].revents && !polled[i - 1]->handle_event())
-                    polled[i - 1]->unplug();
+                if (fds[i].revents && polled[i]->plugged() && !polled[i]->handle(fds[i].fd))
+                    polled[i]->unplug();
             if (!fds[0].revents)
                 continue;
             char chunk[256];
@@ -145,7 +149,7 @@ class simulator {
 
   private:
     const options &opts_;
-    std::vector<std::unique_ptr<kv4sim_uhid::uhid_monitor>> monitors_;
+    std::vector<std::unique_ptr<kv4sim_uhid::served_monitor>> monitors_;
 };
 
 } // namespace
