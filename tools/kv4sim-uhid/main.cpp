@@ -1,11 +1,14 @@
 // kv4sim-uhid: simulated KV4 monitors as real HID devices on a Linux machine with /dev/uhid, so
-// that any HID library or program sees them as it would see monitors on USB.
+// that any HID library or program sees them as it would see monitors on USB; or one of them as a
+// USB gadget, which the machine's own USB stack then enumerates through dummy_hcd.
+#include "gadget_monitor.h"
 #include "uhid_monitor.h"
 
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <iostream>
 #include <memory>
@@ -17,7 +20,7 @@
 
 namespace {
 
-const char usage[] = R"(usage: kv4sim-uhid [--monitors=N] [--control=PATH] [--vendor-id=ID] [--verbose]
+const char usage[] = R"(usage: kv4sim-uhid [--monitors=N | --gadget[=UDC]] [--control=PATH] [--vendor-id=ID] [--verbose]
 
 Presents N simulated KV4 monitors (default 1, at most 32) as USB HID devices through /dev/uhid
 (root, or write access to /dev/uhid; modules uhid and hid-generic). Each answers the service
@@ -34,6 +37,16 @@ come and go); monitors are numbered from 1:
 
 Prints a line when a monitor is plugged in, when its hidraw node is ready ("monitor N ready:
 /dev/hidrawK"), when it is unplugged and when a feature report arrives.
+
+--gadget presents monitor 1 (only) as a USB device instead: a configfs gadget with usb_f_hid
+functions, bound to the USB device controller UDC (default: the first in /sys/class/udc), served
+through /dev/hidgN (root; modules libcomposite and usb_f_hid, and dummy_hcd with usbhid for the
+machine's own USB stack to enumerate it). On dummy_udc.N it also prints the USB device's node
+("monitor 1 usb device: /dev/bus/usb/BBB/DDD") before the hidraw node. String descriptors: 1
+manufacturer, 2 product, 3 serial, 4 firmware version; the hardware and boot-loader versions are
+at 7 and 10, after strings of the kernel's HID function. Output and feature reports both arrive
+as control transfers; feature reports read back as zeros. unplug and plug unbind and bind the
+gadget; quit removes it.
 )";
 
 volatile std::sig_atomic_t stopping = 0;
@@ -41,6 +54,8 @@ volatile std::sig_atomic_t stopping = 0;
 struct options {
     unsigned monitors = 1;
     std::string control;
+    bool gadget = false;
+    std::string udc; // empty: the first there is
     uint16_t vendor_id = 0x1209;
     bool verbose = false;
 };
@@ -62,12 +77,28 @@ bool parse(int argc, char **argv, options &out)
             out.vendor_id = static_cast<uint16_t>(id);
         } else if (arg.rfind("--control=", 0) == 0)
             out.control = value;
-        else if (arg == "--verbose")
+        else if (arg == "--gadget" || arg.rfind("--gadget=", 0) == 0) {
+            out.gadget = true;
+            out.udc = arg == "--gadget" ? "" : value;
+        } else if (arg == "--verbose")
             out.verbose = true;
         else
             return false;
     }
-    return true;
+    return !(out.gadget && out.monitors != 1);
+}
+
+// The first USB device controller, in name order; empty when there is none.
+std::string first_udc()
+{
+    std::string first;
+    if (DIR *dir = opendir("/sys/class/udc")) {
+        while (const dirent *entry = readdir(dir))
+            if (entry->d_name[0] != '.' && (first.empty() || first > entry->d_name))
+                first = entry->d_name;
+        closedir(dir);
+    }
+    return first;
 }
 
 class simulator {
@@ -76,8 +107,20 @@ class simulator {
 
     bool add()
     {
-        monitors_.push_back(std::make_unique<kv4sim_uhid::uhid_monitor>(static_cast<unsigned>(monitors_.size() + 1),
-                                                                        opts_.vendor_id, std::cout));
+        const auto number = static_cast<unsigned>(monitors_.size() + 1);
+        if (!opts_.gadget)
+            monitors_.push_back(std::make_unique<kv4sim_uhid::uhid_monitor>(number, opts_.vendor_id, std::cout));
+        else if (monitors_.empty()) {
+            const std::string udc = opts_.udc.empty() ? first_udc() : opts_.udc;
+            if (udc.empty()) {
+                std::cerr << "kv4sim-uhid: no USB device controller in /sys/class/udc (module dummy_hcd?)\n";
+                return false;
+            }
+            monitors_.push_back(std::make_unique<kv4sim_uhid::gadget_monitor>(number, opts_.vendor_id, udc, std::cout));
+        } else {
+            std::cerr << "kv4sim-uhid: a gadget is one monitor\n";
+            return false;
+        }
         monitors_.back()->verbose = opts_.verbose;
         return monitors_.back()->plug();
     }
@@ -98,7 +141,7 @@ class simulator {
             return true;
         }
         words >> n >> state;
-        kv4sim_uhid::uhid_monitor *m = n >= 1 && n <= monitors_.size() ? monitors_[n - 1].get() : nullptr;
+        kv4sim_uhid::served_monitor *m = n >= 1 && n <= monitors_.size() ? monitors_[n - 1].get() : nullptr;
         if (m && verb == "unplug")
             m->unplug();
         else if (m && verb == "plug")
@@ -116,20 +159,24 @@ class simulator {
         std::string pending;
         while (!stopping) {
             std::vector<pollfd> fds{{control, POLLIN, 0}};
-            std::vector<kv4sim_uhid::uhid_monitor *> polled;
-            for (auto &m : monitors_)
-                if (m->plugged()) {
-                    fds.push_back({m->fd(), POLLIN, 0});
+            std::vector<kv4sim_uhid::served_monitor *> polled{nullptr};
+            for (auto &m : monitors_) {
+                std::vector<int> served;
+                if (m->plugged())
+                    m->poll_fds(served);
+                for (int fd : served) {
+                    fds.push_back({fd, POLLIN, 0});
                     polled.push_back(m.get());
                 }
+            }
             if (poll(fds.data(), fds.size(), -1) < 0) {
                 if (errno == EINTR)
                     continue;
                 return;
             }
             for (std::size_t i = 1; i < fds.size(); ++i)
-                if (fds[i].revents && !polled[i - 1]->handle_event())
-                    polled[i - 1]->unplug();
+                if (fds[i].revents && polled[i]->plugged() && !polled[i]->handle(fds[i].fd))
+                    polled[i]->unplug();
             if (!fds[0].revents)
                 continue;
             char chunk[256];
@@ -145,7 +192,7 @@ class simulator {
 
   private:
     const options &opts_;
-    std::vector<std::unique_ptr<kv4sim_uhid::uhid_monitor>> monitors_;
+    std::vector<std::unique_ptr<kv4sim_uhid::served_monitor>> monitors_;
 };
 
 } // namespace

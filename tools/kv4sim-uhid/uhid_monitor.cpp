@@ -1,9 +1,6 @@
 // A simulated monitor on the kernel's uhid interface.
 #include "uhid_monitor.h"
 
-#include "platform/platform.h"
-#include "report_descriptor.h"
-
 #include <linux/uhid.h>
 
 #include <algorithm>
@@ -13,21 +10,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
-#include <iomanip>
 #include <thread>
 #include <unistd.h>
 
 namespace kv4sim_uhid {
 
 namespace {
-
-// UTF-8, as the kernel and the console take text.
-std::string utf8(const std::u16string &text)
-{
-    char buffer[256];
-    kv4::utf16_to_ansi(reinterpret_cast<const uint16_t *>(text.c_str()), buffer, sizeof buffer);
-    return buffer;
-}
 
 void copy_text(uint8_t *field, std::size_t capacity, const std::string &text)
 {
@@ -54,8 +42,7 @@ std::string hidraw_node(const std::string &phys)
 } // namespace
 
 uhid_monitor::uhid_monitor(unsigned number, uint16_t vendor_id, std::ostream &log)
-    : number_(number), vendor_id_(vendor_id), log_(log), model_(kv4::sim::make_identity(nullptr, number)),
-      descriptor_(report_descriptor(model_.id.caps)),
+    : served_monitor(number, vendor_id, log),
       phys_("kv4sim-uhid-" + std::to_string(getpid()) + "/" + std::to_string(number))
 {
 }
@@ -120,7 +107,7 @@ void uhid_monitor::announce_node()
     log_ << "monitor " << number_ << " ready: " << (node.empty() ? "no hidraw node" : node) << std::endl;
 }
 
-bool uhid_monitor::handle_event()
+bool uhid_monitor::handle(int)
 {
     uhid_event event{};
     const ssize_t n = read(fd_, &event, sizeof event);
@@ -130,20 +117,15 @@ bool uhid_monitor::handle_event()
     switch (event.type) {
     case UHID_START: announce_node(); break;
     case UHID_OUTPUT:
-        answer_output(event.u.output.data, std::min<std::size_t>(event.u.output.size, UHID_DATA_MAX));
+        reply_output(event.u.output.data, std::min<std::size_t>(event.u.output.size, UHID_DATA_MAX));
         break;
     case UHID_SET_REPORT: {
         const uhid_set_report_req &set = event.u.set_report;
         const std::size_t length = std::min<std::size_t>(set.size, UHID_DATA_MAX);
         if (set.rtype == UHID_OUTPUT_REPORT)
-            answer_output(set.data, length);
-        if (set.rtype == UHID_FEATURE_REPORT) {
-            features_[set.rnum].assign(set.data, set.data + length);
-            log_ << "monitor " << number_ << " feature report " << std::hex << std::setfill('0');
-            for (std::size_t i = 0; i < length; ++i)
-                log_ << (i ? " " : "") << std::setw(2) << unsigned{set.data[i]};
-            log_ << std::dec << std::setfill(' ') << std::endl;
-        }
+            reply_output(set.data, length);
+        if (set.rtype == UHID_FEATURE_REPORT)
+            take_feature(set.rnum, set.data, length);
         reply.type = UHID_SET_REPORT_REPLY;
         reply.u.set_report_reply.id = set.id;
         return send(&reply, sizeof reply);
@@ -158,12 +140,12 @@ bool uhid_monitor::handle_event()
             kv4::sim::report_bytes(model_.id.caps, get.rtype == UHID_FEATURE_REPORT  ? KV4SIM_FEATURE
                                                    : get.rtype == UHID_OUTPUT_REPORT ? KV4SIM_OUTPUT
                                                                                      : KV4SIM_INPUT);
-        const auto known = features_.find(get.rnum);
+        const std::vector<uint8_t> *known = get.rtype == UHID_FEATURE_REPORT ? feature(get.rnum) : nullptr;
         if (size == 0)
             answer.err = EIO;
-        else if (known != features_.end() && get.rtype == UHID_FEATURE_REPORT) {
-            answer.size = static_cast<uint16_t>(known->second.size());
-            std::copy(known->second.begin(), known->second.end(), answer.data);
+        else if (known) {
+            answer.size = static_cast<uint16_t>(known->size());
+            std::copy(known->begin(), known->end(), answer.data);
         } else {
             answer.size = static_cast<uint16_t>(size);
             answer.data[0] = get.rnum;
@@ -176,28 +158,17 @@ bool uhid_monitor::handle_event()
     return true;
 }
 
-void uhid_monitor::answer_output(const uint8_t *report, std::size_t length)
+void uhid_monitor::reply_output(const uint8_t *report, std::size_t length)
 {
-    if (verbose)
-        log_ << "monitor " << number_ << " output report " << unsigned{report[0]} << ", " << length << " bytes"
-             << std::endl;
-    if (length < 1 || quiet)
-        return;
-    std::lock_guard<std::mutex> exchange(model_.exchange);
-    const std::size_t answer_length = model_.respond(report + 1, model_.frame_length(report[0], length));
     const uint8_t *input = nullptr;
     std::size_t input_length = 0;
-    if (!answer_length || !model_.input.push(model_.answer(), answer_length, {}, &input, &input_length))
+    if (!served_monitor::answer_output(report, length, &input, &input_length))
         return;
-    model_.input.clear(); // sent at once: nothing waits in the model's queue
     uhid_event event{};
     event.type = UHID_INPUT2;
     // Always the whole report: the kernel drops input reports shorter than the descriptor says.
     event.u.input2.size = static_cast<uint16_t>(input_length);
     std::memcpy(event.u.input2.data, input, input_length);
-    if (verbose)
-        log_ << "monitor " << number_ << " input report " << unsigned{input[0]} << ", " << input_length << " bytes"
-             << std::endl;
     send(&event, sizeof event);
 }
 
