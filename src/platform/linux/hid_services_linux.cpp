@@ -1,5 +1,6 @@
 // The hidraw backend's devices: listing, opening, strings, capabilities and feature reports.
 #include "platform/linux/hidraw.h"
+#include "platform/linux/usb_string.h"
 #include "platform/text.h"
 
 #include <cerrno>
@@ -177,7 +178,16 @@ bool hidraw_services::serial_string(hid_handle handle, uint16_t *buffer, std::si
     return handle && device_string(handle, "serial", "HID_UNIQ", buffer, capacity);
 }
 
-bool hidraw_services::indexed_string(hid_handle, unsigned, uint16_t *, std::size_t) { return false; }
+bool hidraw_services::indexed_string(hid_handle handle, unsigned index, uint16_t *buffer, std::size_t capacity)
+{
+    if (!handle)
+        return false;
+    udev_ptr<udev> context(udev_new());
+    udev_ptr<udev_device> device = hidraw_record(context.get(), handle->node);
+    udev_device *usb = device ? udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device") : nullptr;
+    const char *node = usb ? udev_device_get_devnode(usb) : nullptr;
+    return node && read_usb_string(node, index, buffer, capacity);
+}
 
 bool hidraw_services::product_id(hid_handle handle, uint16_t *product_id)
 {
