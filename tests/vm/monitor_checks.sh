@@ -27,6 +27,7 @@ expect() { # expect TEXT COMMAND...: kv4usb COMMAND prints TEXT
   output=$(kv4usb "$@")
   echo "$ kv4usb $*"$'\n'"$output"
   grep -qF -- "$text" <<<"$output" || fail "kv4usb $* did not print \"$text\""
+  ! grep -q "Sanitizer" <<<"$output" || fail "kv4usb $* ran into a sanitizer report" # sanitized builds
 }
 
 # Every service command on two monitors: information, commands, feature report, memories.
@@ -72,4 +73,5 @@ watch_checks() {
   wait $watching
   tr -d '\r' <"$out/watch.out"
   [ "$(grep -c "^port 1: .*serial SIM00002" "$out/watch.out")" = 3 ] || fail "watch did not see port 1 arrive, leave and come back"
+  ! grep -q "Sanitizer" "$out/watch.out" || fail "the watch ran into a sanitizer report"
 }

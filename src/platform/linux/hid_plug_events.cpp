@@ -23,6 +23,7 @@ struct plug_watch {
 
     void release() noexcept
     {
+        std::lock_guard<std::mutex> guard(udev_guard());
         if (monitor)
             udev_monitor_unref(monitor);
         if (context)
@@ -37,16 +38,29 @@ std::mutex watch_guard; // guards the watch: starting and stopping
 // Never destroyed: a process that ends while watching must not stop on a joinable thread.
 plug_watch &the_watch = *new plug_watch;
 
-void forward(udev_device *device)
+// Takes one announcement off the monitor and hands an arrival or a removal on, once libudev is
+// let go: the broadcast takes the device-change source's lock.
+void forward(udev_monitor *monitor)
 {
-    const char *action = udev_device_get_action(device);
-    const char *node = udev_device_get_devnode(device);
-    if (!action || !node)
-        return;
-    if (std::strcmp(action, "add") == 0)
-        broadcast_interface(node, static_cast<uint32_t>(dbt_device_arrival));
-    else if (std::strcmp(action, "remove") == 0)
-        broadcast_interface(node, static_cast<uint32_t>(dbt_device_remove_complete));
+    uintptr_t event = 0;
+    char node[64] = ""; // /dev/hidrawN
+    {
+        std::lock_guard<std::mutex> guard(udev_guard());
+        udev_device *device = udev_monitor_receive_device(monitor);
+        if (!device)
+            return;
+        const char *action = udev_device_get_action(device);
+        const char *found = udev_device_get_devnode(device);
+        if (action && found && std::strlen(found) < sizeof node) {
+            event = std::strcmp(action, "add") == 0      ? dbt_device_arrival
+                    : std::strcmp(action, "remove") == 0 ? dbt_device_remove_complete
+                                                         : 0;
+            std::strcpy(node, found);
+        }
+        udev_device_unref(device);
+    }
+    if (event)
+        broadcast_interface(node, static_cast<uint32_t>(event));
 }
 
 void run(udev_monitor *monitor, int stop_fd)
@@ -58,10 +72,7 @@ void run(udev_monitor *monitor, int stop_fd)
         if (polled[1].revents)
             return;
         if (polled[0].revents)
-            if (udev_device *device = udev_monitor_receive_device(monitor)) {
-                forward(device);
-                udev_device_unref(device);
-            }
+            forward(monitor);
     }
 }
 
@@ -85,12 +96,17 @@ bool hidraw_services::watch_plug_events(bool watch)
     // The udev daemon announces a node once its rules have run, permissions included; without a
     // daemon (a container, a rescue system) the kernel's own announcements are all there is.
     const char *source = access("/run/udev/control", F_OK) == 0 ? "udev" : "kernel";
-    w.context = udev_new();
-    w.monitor = w.context ? udev_monitor_new_from_netlink(w.context, source) : nullptr;
-    w.stop_fd = eventfd(0, EFD_CLOEXEC);
-    if (!w.monitor || w.stop_fd < 0 ||
-        udev_monitor_filter_add_match_subsystem_devtype(w.monitor, "hidraw", nullptr) < 0 ||
-        udev_monitor_enable_receiving(w.monitor) < 0) {
+    bool listening;
+    {
+        std::lock_guard<std::mutex> udev_held(udev_guard());
+        w.context = udev_new();
+        w.monitor = w.context ? udev_monitor_new_from_netlink(w.context, source) : nullptr;
+        w.stop_fd = eventfd(0, EFD_CLOEXEC);
+        listening = w.monitor && w.stop_fd >= 0 &&
+                    udev_monitor_filter_add_match_subsystem_devtype(w.monitor, "hidraw", nullptr) >= 0 &&
+                    udev_monitor_enable_receiving(w.monitor) >= 0;
+    }
+    if (!listening) {
         w.release();
         return false;
     }

@@ -9,12 +9,15 @@
 #include <libudev.h>
 #include <linux/hidraw.h>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <poll.h>
+#include <string>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace kv4 {
 
@@ -25,7 +28,9 @@ constexpr uint32_t error_access_denied = 5;
 constexpr uint32_t error_gen_failure = 31;
 constexpr uint32_t error_device_not_connected = 1167;
 
-// libudev's objects are not shared between threads: every call makes its own.
+// libudev's objects are not shared between threads: every call makes its own. Its hidden state
+// is not safe either (two threads' first hash tables seed one table of its own), so every use
+// of libudev takes udev_guard(), and nothing of the core's is called while it is held.
 struct udev_deleter {
     void operator()(udev *u) const noexcept { udev_unref(u); }
     void operator()(udev_device *d) const noexcept { udev_device_unref(d); }
@@ -48,17 +53,24 @@ udev_ptr<udev_device> hidraw_record(udev *context, dev_t node)
 bool device_string(hid_handle handle, const char *usb_attribute, const char *hid_property, uint16_t *buffer,
                    std::size_t capacity)
 {
-    udev_ptr<udev> context(udev_new());
-    udev_ptr<udev_device> device = hidraw_record(context.get(), handle->node);
-    if (!device)
-        return false;
-    const char *text = nullptr;
-    if (udev_device *usb = udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device"))
-        text = udev_device_get_sysattr_value(usb, usb_attribute);
-    else if (udev_device *hid = udev_device_get_parent_with_subsystem_devtype(device.get(), "hid", nullptr))
-        text = udev_device_get_property_value(hid, hid_property);
     try {
-        return text && copy_utf16(utf8_to_utf16(text), buffer, capacity);
+        std::u16string text;
+        {
+            std::lock_guard<std::mutex> guard(udev_guard());
+            udev_ptr<udev> context(udev_new());
+            udev_ptr<udev_device> device = hidraw_record(context.get(), handle->node);
+            if (!device)
+                return false;
+            const char *found = nullptr;
+            if (udev_device *usb = udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device"))
+                found = udev_device_get_sysattr_value(usb, usb_attribute);
+            else if (udev_device *hid = udev_device_get_parent_with_subsystem_devtype(device.get(), "hid", nullptr))
+                found = udev_device_get_property_value(hid, hid_property);
+            if (!found)
+                return false;
+            text = utf8_to_utf16(found);
+        }
+        return copy_utf16(text, buffer, capacity);
     } catch (const std::bad_alloc &) {
         return false;
     }
@@ -83,6 +95,12 @@ bool describe(hid_device_object &device)
 
 } // namespace
 
+std::mutex &udev_guard() noexcept
+{
+    static std::mutex guard;
+    return guard;
+}
+
 uint32_t windows_error(int error) noexcept
 {
     switch (error) {
@@ -101,18 +119,26 @@ uint32_t windows_error(int error) noexcept
 
 bool hidraw_services::list_paths(void (*visit)(const char *path, void *context), void *context)
 {
-    udev_ptr<udev> u(udev_new());
-    udev_ptr<udev_enumerate> enumerate(u ? udev_enumerate_new(u.get()) : nullptr);
-    if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "hidraw") < 0 ||
-        udev_enumerate_scan_devices(enumerate.get()) < 0)
+    std::vector<std::string> nodes; // visited after libudev is let go: the core identifies each
+    try {
+        std::lock_guard<std::mutex> guard(udev_guard());
+        udev_ptr<udev> u(udev_new());
+        udev_ptr<udev_enumerate> enumerate(u ? udev_enumerate_new(u.get()) : nullptr);
+        if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "hidraw") < 0 ||
+            udev_enumerate_scan_devices(enumerate.get()) < 0)
+            return false;
+        udev_list_entry *entry;
+        udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get()))
+        {
+            udev_ptr<udev_device> device(udev_device_new_from_syspath(u.get(), udev_list_entry_get_name(entry)));
+            if (const char *node = device ? udev_device_get_devnode(device.get()) : nullptr)
+                nodes.emplace_back(node);
+        }
+    } catch (const std::bad_alloc &) {
         return false;
-    udev_list_entry *entry;
-    udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get()))
-    {
-        udev_ptr<udev_device> device(udev_device_new_from_syspath(u.get(), udev_list_entry_get_name(entry)));
-        if (const char *node = device ? udev_device_get_devnode(device.get()) : nullptr)
-            visit(node, context);
     }
+    for (const std::string &node : nodes)
+        visit(node.c_str(), context);
     return true;
 }
 
@@ -121,6 +147,7 @@ bool hidraw_services::check_present(const char *path)
     struct stat status {};
     if (!path || stat(path, &status) != 0 || !S_ISCHR(status.st_mode))
         return false;
+    std::lock_guard<std::mutex> guard(udev_guard());
     udev_ptr<udev> context(udev_new());
     udev_ptr<udev_device> device = hidraw_record(context.get(), status.st_rdev);
     return device && udev_device_get_parent_with_subsystem_devtype(device.get(), "hid", nullptr);
@@ -182,11 +209,19 @@ bool hidraw_services::indexed_string(hid_handle handle, unsigned index, uint16_t
 {
     if (!handle)
         return false;
-    udev_ptr<udev> context(udev_new());
-    udev_ptr<udev_device> device = hidraw_record(context.get(), handle->node);
-    udev_device *usb = device ? udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device") : nullptr;
-    const char *node = usb ? udev_device_get_devnode(usb) : nullptr;
-    return node && read_usb_string(node, index, buffer, capacity);
+    char node[64] = ""; // /dev/bus/usb/BBB/DDD; the transfer is made after libudev is let go
+    {
+        std::lock_guard<std::mutex> guard(udev_guard());
+        udev_ptr<udev> context(udev_new());
+        udev_ptr<udev_device> device = hidraw_record(context.get(), handle->node);
+        udev_device *usb =
+            device ? udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device") : nullptr;
+        const char *found = usb ? udev_device_get_devnode(usb) : nullptr;
+        if (!found || std::strlen(found) >= sizeof node)
+            return false;
+        std::strcpy(node, found);
+    }
+    return read_usb_string(node, index, buffer, capacity);
 }
 
 bool hidraw_services::product_id(hid_handle handle, uint16_t *product_id)

@@ -13,8 +13,8 @@
 //   USB waits for the interrupt OUT transfer: it completes before start_write returns. It takes
 //   the length of the report with the buffer's report ID, as Windows sends a report, not the
 //   longest report's length. A read attaches the node to the transfer's event (event_source.h):
-//   the thread that waits for the event reads the report once the node is readable. The bytes after a report shorter than the buffer are zeroed,
-//   as Windows hands out every input report at the longest one's length.
+//   the thread that waits for the event reads the report once the node is readable. The bytes after a report shorter
+//   than the buffer are zeroed, as Windows hands out every input report at the longest one's length.
 // - Plug events come from a libudev monitor of the hidraw subsystem: the udev daemon's events when
 //   one runs (so that the node's permissions are set before the library opens it), the kernel's
 //   otherwise. Volumes: none. What a Windows host is told of a volume is a drive letter, which a
@@ -27,6 +27,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <sys/types.h>
 
 namespace kv4 {
@@ -50,6 +51,8 @@ struct hidraw_transfer {
 
 // Windows's numbers for what an errno says.
 uint32_t windows_error(int error) noexcept;
+// Held for every use of libudev, whose hidden state is not safe between threads.
+std::mutex &udev_guard() noexcept;
 
 class hidraw_services final : public hid_services {
   public:
