@@ -38,15 +38,15 @@ come and go); monitors are numbered from 1:
 Prints a line when a monitor is plugged in, when its hidraw node is ready ("monitor N ready:
 /dev/hidrawK"), when it is unplugged and when a feature report arrives.
 
---gadget presents monitor 1 (only) as a USB device instead: a configfs gadget with usb_f_hid
-functions, bound to the USB device controller UDC (default: the first in /sys/class/udc), served
-through /dev/hidgN (root; modules libcomposite and usb_f_hid, and dummy_hcd with usbhid for the
-machine's own USB stack to enumerate it). On dummy_udc.N it also prints the USB device's node
-("monitor 1 usb device: /dev/bus/usb/BBB/DDD") before the hidraw node. String descriptors: 1
-manufacturer, 2 product, 3 serial, 4 firmware version; the hardware and boot-loader versions are
-at 7 and 10, after strings of the kernel's HID function. Output and feature reports both arrive
-as control transfers; feature reports read back as zeros. unplug and plug unbind and bind the
-gadget; quit removes it.
+--gadget presents monitor 1 (only) as a USB device instead: a configfs gadget with one
+FunctionFS function that this program serves, bound to the USB device controller UDC (default:
+the first in /sys/class/udc) (root; modules libcomposite and usb_f_fs, and dummy_hcd with usbhid
+for the machine's own USB stack to enumerate it). On dummy_udc.N it also prints the USB device's
+node ("monitor 1 usb device: /dev/bus/usb/BBB/DDD") before the hidraw node. String descriptors:
+1 manufacturer, 2 product, 3 serial, 4 firmware version, 5 hardware version, 6 boot-loader
+version. Output reports arrive on an interrupt OUT endpoint (or as SET_REPORT), feature reports
+as SET_REPORT and read back as they were set. unplug and plug unbind and bind the gadget; quit
+removes it.
 )";
 
 volatile std::sig_atomic_t stopping = 0;
