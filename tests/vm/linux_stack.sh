@@ -25,12 +25,14 @@ timeout 120 "$native/kv4usbcp_real_stack" "$control" || fail "real-stack checks"
 echo "== indexed strings from a monitor on USB: a configfs gadget on dummy_hcd, read through usbfs"
 echo quit >"$control"
 wait $uhid_pid
-/run/kv4-vm/modules/load configfs libcomposite usb_f_hid usbhid dummy_hcd
+/run/kv4-vm/modules/load configfs libcomposite usb_f_fs usbhid dummy_hcd
 "$native/tools/kv4sim-uhid/kv4sim-uhid" --gadget --control="$control" >"$out/gadget.log" 2>&1 &
 uhid_pid=$!
 for _ in $(seq 300); do grep -q 'ready: /dev/hidraw' "$out/gadget.log" && break; sleep 0.1; done
 cat "$out/gadget.log"
-expect "serial        SIM00001" info 0
-expect "firmware      SIM-FW 1.00" info 0
+expect "serial        SIM00001
+firmware      SIM-FW 1.00
+hardware      SIM-HW A
+boot loader   SIM-BL 1.00" info 0
 expect "exchanges per second" poll 0 --count=200
 exit $failed

@@ -21,12 +21,14 @@ start_monitors() {
   [ "$(grep -c 'ready: /dev/hidraw' "$out/kv4sim-uhid.log")" -eq "$1" ] || { echo "FAIL: kv4sim-uhid brought up no $1 monitors"; exit 1; }
 }
 
-expect() { # expect TEXT COMMAND...: kv4usb COMMAND prints TEXT
-  local text=$1 output
+expect() { # expect TEXT COMMAND...: kv4usb COMMAND prints every line of TEXT
+  local text=$1 output line
   shift
   output=$(kv4usb "$@")
   echo "$ kv4usb $*"$'\n'"$output"
-  grep -qF -- "$text" <<<"$output" || fail "kv4usb $* did not print \"$text\""
+  while IFS= read -r line; do
+    grep -qF -- "$line" <<<"$output" || fail "kv4usb $* did not print \"$line\""
+  done <<<"$text"
   ! grep -q "Sanitizer" <<<"$output" || fail "kv4usb $* ran into a sanitizer report" # sanitized builds
 }
 

@@ -29,7 +29,7 @@ root=$(cd "$here/../.." && pwd)
 # core with hid-generic (without which uhid devices get no hidraw node) and uhid.
 boot_modules=(virtio_pci 9pnet_virtio 9p overlay hid_generic uhid)
 # Packed but loaded only on request, for tests that plug in emulated USB gadgets.
-spare_modules=(usb_common usbcore udc_core configfs libcomposite usb_f_hid usb_f_fs usbhid dummy_hcd)
+spare_modules=(usb_common usbcore udc_core configfs libcomposite usb_f_fs usbhid dummy_hcd)
 # What the prefix needs to run without a display and to find uhid devices through hidraw with no
 # udev daemon: SDL would claim them first, and without udevd winebus watches /dev by itself.
 wine=/usr/lib/wine/wine64
