@@ -97,15 +97,6 @@ hid_io hidraw_services::start_read(hid_handle handle, uint8_t *buffer, uint16_t 
     t.buffer = buffer;
     t.length = length;
     t.source.ready = read_ready;
-    // A device that answers quickly has done so by now, and then no wait is needed.
-    if (take_report(t)) {
-        const hid_io outcome = outcome_of(t);
-        if (outcome == hid_io::completed)
-            event_set(transfer->event);
-        else
-            event_reset(transfer->event);
-        return outcome;
-    }
     t.outcome = static_cast<uint8_t>(hid_io::pending);
     event_attach(transfer->event, t.source);
     return hid_io::pending;
