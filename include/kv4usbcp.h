@@ -408,7 +408,10 @@ KV4USBCP_API int16_t tkcmdsetUSB_set_feature(uint16_t port, uint16_t value, uint
  *   "Drive E: DISCONNECTED\n" on removal; variant 3 gets the volume's label (empty for none), or
  *   on an arrival whose label cannot be read the volume's unique name, otherwise an empty text (as
  *   on most removals: the drive is gone). The port argument then carries the unit mask's drives
- *   A: to P: (0 for Q: to Z:); the lowest drive of the mask names the text ('[' for none). */
+ *   A: to P: (0 for Q: to Z:); the lowest drive of the mask names the text ('[' for none).
+ * - On Linux monitors are heard of through udev (the udev daemon's announcements, or the kernel's
+ *   where no daemon runs); no volume event is ever reported, since a Linux mount has no drive
+ *   letter to report it by. */
 KV4USBCP_API int16_t tkcmdsetUSB_register_events(tkusb_event_callback callback);
 KV4USBCP_API int16_t tkcmdsetUSB_register_events2(tkusb_event_callback2 callback);
 KV4USBCP_API int16_t tkcmdsetUSB_register_events3(tkusb_event_callback3 callback);
