@@ -29,9 +29,15 @@ void end(hidraw_transfer &t, hid_io outcome, int error)
     t.outcome = static_cast<uint8_t>(outcome);
 }
 
-// Reads one report into the transfer's buffer; false while none is there.
-bool take_report(hidraw_transfer &t)
+// Ends the read with the report the node has for it: a waiter saw the node ready, or a cancel.
+// False while no report is there after all.
+bool read_ready(event_source &source, bool cancelled)
 {
+    auto &t = reinterpret_cast<hidraw_transfer &>(source);
+    if (cancelled) {
+        end(t, hid_io::failed, 0);
+        return true;
+    }
     const ssize_t n = read(t.source.fd, t.buffer, t.length);
     if (n > 0) {
         std::memset(t.buffer + n, 0, t.length - static_cast<std::size_t>(n));
@@ -42,16 +48,6 @@ bool take_report(hidraw_transfer &t)
         return false;
     end(t, hid_io::failed, n < 0 ? errno : EIO);
     return true;
-}
-
-bool read_ready(event_source &source, bool cancelled)
-{
-    auto &t = reinterpret_cast<hidraw_transfer &>(source);
-    if (cancelled) {
-        end(t, hid_io::failed, 0);
-        return true;
-    }
-    return take_report(t);
 }
 
 // A record whose transfer is still pending is the backend's: starting another on it is refused.
