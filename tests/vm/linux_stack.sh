@@ -20,6 +20,13 @@ echo "== plug events from the udev daemon"
 /lib/systemd/systemd-udevd --daemon
 watch_checks 0 "$native/tools/kv4usb/kv4usb"
 expect "they agree: every block arrived intact" demo
+
+echo "== one user at a time: while a watch holds both monitors, another program finds none"
+"$native/tools/kv4usb/kv4usb" watch --seconds=15 >"$out/holder.out" 2>&1 &
+holder=$!
+for _ in $(seq 300); do grep -q "^port 1: connected" "$out/holder.out" && break; sleep 0.1; done
+expect "no monitor found; using a simulated monitor instead" list
+wait $holder
 timeout 120 "$native/kv4usbcp_real_stack" "$control" || fail "real-stack checks"
 
 echo "== indexed strings from a monitor on USB: a configfs gadget on dummy_hcd, read through usbfs"
