@@ -102,6 +102,15 @@ struct wake_descriptor {
     }
 };
 
+// Compares addresses only: a source that is not attached may have been freed (lock held).
+bool is_attached(const event_source *source)
+{
+    for (const event_source *at = attached; at; at = at->next)
+        if (at == source)
+            return true;
+    return false;
+}
+
 // Wakes the waiters for event, so that they look at it again (lock held).
 void wake_waiters(event_handle event)
 {
@@ -264,10 +273,10 @@ int event_wait_any(const event_handle *events, std::size_t count, uint32_t timeo
             (void)!read(wake.fd, &drained, sizeof drained);
         if (ready < 0 && poll_error != EINTR)
             return wait_failed;
-        // A source ended or replaced meanwhile is not this poll's to run: its descriptor may even
-        // name another file by now.
+        // A source ended meanwhile is not this poll's to run, and its record may be gone: only one
+        // still attached is looked at, and only when it still has the descriptor polled.
         for (nfds_t i = 1; i < n; ++i)
-            if (polled[i].revents && sources[i]->event && sources[i]->fd == polled[i].fd)
+            if (polled[i].revents && is_attached(sources[i]) && sources[i]->fd == polled[i].fd)
                 run_source(*sources[i], false);
         if (timeout_ms == 0) {
             for (std::size_t i = 0; i < count; ++i)
