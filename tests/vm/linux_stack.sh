@@ -24,7 +24,7 @@ expect "they agree: every block arrived intact" demo
 echo "== one user at a time: while a watch holds both monitors, another program finds none"
 "$native/tools/kv4usb/kv4usb" watch --seconds=15 >"$out/holder.out" 2>&1 &
 holder=$!
-for _ in $(seq 300); do grep -q "^port 1: connected" "$out/holder.out" && break; sleep 0.1; done
+wait_for "^port 1: connected" "$out/holder.out"
 expect "no monitor found; using a simulated monitor instead" list
 wait $holder
 timeout 120 "$native/kv4usbcp_real_stack" "$control" || fail "real-stack checks"
@@ -33,10 +33,7 @@ echo "== indexed strings from a monitor on USB: a configfs gadget on dummy_hcd, 
 echo quit >"$control"
 wait $uhid_pid
 /run/kv4-vm/modules/load configfs libcomposite usb_f_fs usbhid dummy_hcd
-"$native/tools/kv4sim-uhid/kv4sim-uhid" --gadget --control="$control" >"$out/gadget.log" 2>&1 &
-uhid_pid=$!
-for _ in $(seq 300); do grep -q 'ready: /dev/hidraw' "$out/gadget.log" && break; sleep 0.1; done
-cat "$out/gadget.log"
+log=$out/gadget.log start_monitors 1 --gadget
 expect "serial        SIM00001
 firmware      SIM-FW 1.00
 hardware      SIM-HW A

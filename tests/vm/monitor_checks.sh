@@ -7,18 +7,30 @@ fail() { echo "FAIL: $*"; failed=1; }
 
 control=/tmp/kv4sim-control # kv4sim-uhid's default too
 
-# start_monitors N: N monitors, each ready with its hidraw node.
-start_monitors() {
-  mkfifo "$control"
-  "$native/tools/kv4sim-uhid/kv4sim-uhid" --monitors="$1" --control="$control" >"$out/kv4sim-uhid.log" 2>&1 &
-  uhid_pid=$!
-  trap 'echo quit >"$control"; wait $uhid_pid' EXIT
-  for _ in $(seq 100); do
-    [ "$(grep -c 'ready: /dev/hidraw' "$out/kv4sim-uhid.log")" -eq "$1" ] && break
+# wait_for PATTERN FILE: up to 30 s for a line matching PATTERN in FILE; false when none came.
+wait_for() {
+  for _ in $(seq 300); do
+    grep -q -- "$1" "$2" && return 0
     sleep 0.1
   done
-  cat "$out/kv4sim-uhid.log"
-  [ "$(grep -c 'ready: /dev/hidraw' "$out/kv4sim-uhid.log")" -eq "$1" ] || { echo "FAIL: kv4sim-uhid brought up no $1 monitors"; exit 1; }
+  return 1
+}
+
+# start_monitors N [OPTIONS...]: kv4sim-uhid with N monitors (and OPTIONS), each ready with its
+# hidraw node, logging to $out/kv4sim-uhid.log, or to $log when set.
+start_monitors() {
+  local count=$1 to=${log:-$out/kv4sim-uhid.log}
+  shift
+  [ -p "$control" ] || mkfifo "$control"
+  "$native/tools/kv4sim-uhid/kv4sim-uhid" --monitors="$count" --control="$control" "$@" >"$to" 2>&1 &
+  uhid_pid=$!
+  trap 'echo quit >"$control"; wait $uhid_pid' EXIT
+  for _ in $(seq 300); do
+    [ "$(grep -c 'ready: /dev/hidraw' "$to")" -eq "$count" ] && break
+    sleep 0.1
+  done
+  cat "$to"
+  [ "$(grep -c 'ready: /dev/hidraw' "$to")" -eq "$count" ] || { echo "FAIL: kv4sim-uhid brought up no $count monitors"; exit 1; }
 }
 
 expect() { # expect TEXT COMMAND...: kv4usb COMMAND prints every line of TEXT
@@ -67,10 +79,10 @@ watch_checks() {
   shift
   "$@" watch --seconds=25 >"$out/watch.out" 2>&1 &
   local watching=$!
-  for _ in $(seq 300); do grep -q "^port 1: connected" "$out/watch.out" && break; sleep 0.1; done
+  wait_for "^port 1: connected" "$out/watch.out"
   sleep "$pause"
   echo "unplug 2" >"$control"
-  for _ in $(seq 300); do grep -q "^port 1: disconnected" "$out/watch.out" && break; sleep 0.1; done
+  wait_for "^port 1: disconnected" "$out/watch.out"
   echo "plug 2" >"$control"
   wait $watching
   tr -d '\r' <"$out/watch.out"

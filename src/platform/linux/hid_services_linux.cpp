@@ -38,33 +38,41 @@ struct udev_deleter {
 };
 template <typename T> using udev_ptr = std::unique_ptr<T, udev_deleter>;
 
-// The sysfs record of a hidraw node, by its device number; null when the system has none.
-udev_ptr<udev_device> hidraw_record(udev *context, dev_t node)
-{
-    udev_ptr<udev_device> device(context ? udev_device_new_from_devnum(context, 'c', node) : nullptr);
-    if (!device || !udev_device_get_subsystem(device.get()) ||
-        std::strcmp(udev_device_get_subsystem(device.get()), "hidraw") != 0)
-        return nullptr;
-    return device;
-}
+// The sysfs record of a hidraw node, by its device number, looked up with libudev held; device is
+// null when the system has none. Its parents belong to it and live as long as it does.
+struct hidraw_record {
+    explicit hidraw_record(dev_t node)
+        : device(context ? udev_device_new_from_devnum(context.get(), 'c', node) : nullptr)
+    {
+        const char *subsystem = device ? udev_device_get_subsystem(device.get()) : nullptr;
+        if (!subsystem || std::strcmp(subsystem, "hidraw") != 0)
+            device.reset();
+    }
+    udev_device *parent(const char *subsystem, const char *devtype) const
+    {
+        return device ? udev_device_get_parent_with_subsystem_devtype(device.get(), subsystem, devtype) : nullptr;
+    }
+    udev_device *usb() const { return parent("usb", "usb_device"); } // null when not on USB
+    udev_device *hid() const { return parent("hid", nullptr); }
+
+    std::lock_guard<std::mutex> guard{udev_guard()};
+    udev_ptr<udev> context{udev_new()};
+    udev_ptr<udev_device> device;
+};
 
 // A string of the device: the USB device's attribute when it is on USB, else the HID device's
-// property. The parents belong to the child, which the caller keeps.
+// property.
 bool device_string(hid_handle handle, const char *usb_attribute, const char *hid_property, uint16_t *buffer,
                    std::size_t capacity)
 {
     try {
         std::u16string text;
         {
-            std::lock_guard<std::mutex> guard(udev_guard());
-            udev_ptr<udev> context(udev_new());
-            udev_ptr<udev_device> device = hidraw_record(context.get(), handle->node);
-            if (!device)
-                return false;
+            const hidraw_record record(handle->node);
             const char *found = nullptr;
-            if (udev_device *usb = udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device"))
+            if (udev_device *usb = record.usb())
                 found = udev_device_get_sysattr_value(usb, usb_attribute);
-            else if (udev_device *hid = udev_device_get_parent_with_subsystem_devtype(device.get(), "hid", nullptr))
+            else if (udev_device *hid = record.hid())
                 found = udev_device_get_property_value(hid, hid_property);
             if (!found)
                 return false;
@@ -147,10 +155,7 @@ bool hidraw_services::check_present(const char *path)
     struct stat status {};
     if (!path || stat(path, &status) != 0 || !S_ISCHR(status.st_mode))
         return false;
-    std::lock_guard<std::mutex> guard(udev_guard());
-    udev_ptr<udev> context(udev_new());
-    udev_ptr<udev_device> device = hidraw_record(context.get(), status.st_rdev);
-    return device && udev_device_get_parent_with_subsystem_devtype(device.get(), "hid", nullptr);
+    return hidraw_record(status.st_rdev).hid() != nullptr;
 }
 
 hid_handle hidraw_services::open(const char *path, hid_access access, uint32_t *last_error)
@@ -211,11 +216,8 @@ bool hidraw_services::indexed_string(hid_handle handle, unsigned index, uint16_t
         return false;
     char node[64] = ""; // /dev/bus/usb/BBB/DDD; the transfer is made after libudev is let go
     {
-        std::lock_guard<std::mutex> guard(udev_guard());
-        udev_ptr<udev> context(udev_new());
-        udev_ptr<udev_device> device = hidraw_record(context.get(), handle->node);
-        udev_device *usb =
-            device ? udev_device_get_parent_with_subsystem_devtype(device.get(), "usb", "usb_device") : nullptr;
+        const hidraw_record record(handle->node);
+        udev_device *usb = record.usb();
         const char *found = usb ? udev_device_get_devnode(usb) : nullptr;
         if (!found || std::strlen(found) >= sizeof node)
             return false;
