@@ -105,11 +105,10 @@ void port_ref::reset() noexcept
 transfer_wait wait_transfer(hid_transfer &transfer, uint32_t timeout_ms) noexcept
 {
     const uint32_t start = tick_count();
-    for (;;) {
+    for (uint32_t elapsed = 0;; elapsed = tick_count() - start) {
         const hid_io outcome = hid().outcome(&transfer);
         if (outcome != hid_io::pending)
             return outcome == hid_io::completed ? transfer_wait::completed : transfer_wait::failed;
-        const uint32_t elapsed = tick_count() - start;
         if (elapsed >= timeout_ms)
             return transfer_wait::timed_out;
         const int woken = event_wait(transfer.event, timeout_ms - elapsed);

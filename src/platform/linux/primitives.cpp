@@ -235,32 +235,38 @@ int event_wait_any(const event_handle *events, std::size_t count, uint32_t timeo
     for (std::size_t i = 0; i < count; ++i)
         if (!events[i])
             return wait_failed;
-    static thread_local wake_descriptor wake;
-    if (wake.fd < 0)
+    static thread_local wake_descriptor own_wake;
+    const int wake_fd = own_wake.fd; // one look-up of the thread's descriptor per wait
+    if (wake_fd < 0)
         return wait_failed;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    // The clock is read again only when a wake-up leaves the wait unfinished.
+    const auto started = std::chrono::steady_clock::now();
+    int left_ms = static_cast<int>(std::min<uint32_t>(timeout_ms, INT_MAX));
     pollfd polled[max_wait_events + 1];
     event_source *sources[max_wait_events + 1];
     std::unique_lock<std::mutex> guard(event_mutex);
-    for (;;) {
+    for (bool first = true;; first = false) {
         for (std::size_t i = 0; i < count; ++i)
             if (events[i]->signalled)
                 return static_cast<int>(i);
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0 && timeout_ms != 0)
-            return wait_timeout;
-        polled[0] = {wake.fd, POLLIN, 0};
+        if (!first && timeout_ms != 0) {
+            const auto waited =
+                std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+            if (waited.count() >= timeout_ms)
+                return wait_timeout;
+            left_ms = static_cast<int>(std::min<int64_t>(timeout_ms - waited.count(), INT_MAX));
+        }
+        polled[0] = {wake_fd, POLLIN, 0};
         nfds_t n = 1;
         for (std::size_t i = 0; i < count; ++i)
             if (event_source *source = events[i]->source) {
                 sources[n] = source;
                 polled[n++] = {source->fd, POLLIN, 0};
             }
-        waiter self{wake.fd, events, count, waiters};
+        waiter self{wake_fd, events, count, waiters};
         waiters = &self;
         guard.unlock();
-        const int ready =
-            poll(polled, n, static_cast<int>(std::min<int64_t>(std::max<int64_t>(left.count(), 0), INT_MAX)));
+        const int ready = poll(polled, n, left_ms);
         const int poll_error = ready < 0 ? errno : 0;
         guard.lock();
         for (waiter **at = &waiters; *at; at = &(*at)->next)
@@ -270,7 +276,7 @@ int event_wait_any(const event_handle *events, std::size_t count, uint32_t timeo
             }
         uint64_t drained;
         if (polled[0].revents)
-            (void)!read(wake.fd, &drained, sizeof drained);
+            (void)!read(wake_fd, &drained, sizeof drained);
         if (ready < 0 && poll_error != EINTR)
             return wait_failed;
         // A source ended meanwhile is not this poll's to run, and its record may be gone: only one
