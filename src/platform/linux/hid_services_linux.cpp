@@ -286,8 +286,7 @@ bool hidraw_services::set_feature(hid_handle handle, const uint8_t *buffer, uint
 {
     if (!handle || !buffer || length == 0)
         return false;
-    const uint16_t own = handle->descriptor.feature_bytes[buffer[0]];
-    const uint16_t sent = own && own < length ? own : length;
+    const uint16_t sent = sent_length(handle->descriptor.feature_bytes, buffer, length);
     if (ioctl(handle->fd, HIDIOCSFEATURE(sent), buffer) < 0) {
         handle->error = windows_error(errno);
         return false;

@@ -69,8 +69,7 @@ hid_io hidraw_services::start_write(hid_handle handle, const uint8_t *buffer, ui
     if (!begin(handle, transfer) || !buffer || length == 0)
         return hid_io::failed;
     hidraw_transfer &t = state_of(transfer);
-    const uint16_t own = handle->descriptor.output_bytes[buffer[0]];
-    const std::size_t sent = own && own < length ? own : length;
+    const uint16_t sent = sent_length(handle->descriptor.output_bytes, buffer, length);
     ssize_t n;
     do
         n = write(handle->fd, buffer, sent);

@@ -13,8 +13,9 @@
 //   USB waits for the interrupt OUT transfer: it completes before start_write returns. It takes
 //   the length of the report with the buffer's report ID, as Windows sends a report, not the
 //   longest report's length. A read attaches the node to the transfer's event (event_source.h):
-//   the thread that waits for the event reads the report once the node is readable. The bytes after a report shorter
-//   than the buffer are zeroed, as Windows hands out every input report at the longest one's length.
+//   the thread that waits for the event reads the report once the node is readable. The bytes
+//   after a report shorter than the buffer are zeroed, as Windows hands out every input report at
+//   the longest one's length.
 // - Plug events come from a libudev monitor of the hidraw subsystem: the udev daemon's events when
 //   one runs (so that the node's permissions are set before the library opens it), the kernel's
 //   otherwise. Volumes: none. What a Windows host is told of a volume is a drive letter, which a
@@ -48,6 +49,14 @@ struct hidraw_transfer {
     uint16_t length = 0;
     hid_device_object *device = nullptr; // valid while the source is attached: a close cancels first
 };
+
+// The length a report goes out with: that of the report with the buffer's ID (own_lengths, by ID,
+// 0 where the descriptor has none), unless the buffer is shorter.
+inline uint16_t sent_length(const uint16_t (&own_lengths)[256], const uint8_t *buffer, uint16_t length)
+{
+    const uint16_t own = own_lengths[buffer[0]];
+    return own && own < length ? own : length;
+}
 
 // Windows's numbers for what an errno says.
 uint32_t windows_error(int error) noexcept;
