@@ -62,6 +62,15 @@ struct io_port {
     async_exchange exchange; // exchange.port is held while an exchange is under way
 };
 
+// Milliseconds from start to now. An exchange queued after `now` was read has started later than
+// now: its age is 0, not the 2^32 - 1 that the plain difference gives. Ticks wrap at 2^32, so
+// differences are read as signed; no exchange is older than 2^31 ms.
+uint32_t age(uint32_t start, uint32_t now)
+{
+    const uint32_t difference = now - start;
+    return static_cast<int32_t>(difference) < 0 ? 0 : difference;
+}
+
 bool under_way(uint32_t state)
 {
     return state == TKUSB_IO_WRITE_REQUESTED || state == TKUSB_IO_WRITING || state == TKUSB_IO_READING;
@@ -157,7 +166,7 @@ class io_loop {
                 continue;
             if (!port.exchange.port && port.device->io_state.load() == TKUSB_IO_WRITE_REQUESTED)
                 take_over(*port.device, &port.exchange);
-            if (now - port.exchange.start_ticks <= run_.timeout_ms)
+            if (age(port.exchange.start_ticks, now) <= run_.timeout_ms)
                 continue;
             if (port.device->io_state.load() != TKUSB_IO_WRITE_REQUESTED)
                 cancel_io(port.exchange);
@@ -210,8 +219,10 @@ class io_loop {
     {
         const uint16_t tag = port.exchange.tag;
         port.exchange.port.reset();
-        port.device->compare_and_set_state(port.device->io_state.load(), TKUSB_IO_IDLE);
+        // Reset before the port is idle: a send from another thread may follow at once, and its
+        // signal must stand.
         event_reset(port.device->async_event);
+        port.device->compare_and_set_state(port.device->io_state.load(), TKUSB_IO_IDLE);
         if (tkusb_asyncio_callback callback = async_callback())
             callback(port.port, data, length, result, static_cast<int16_t>(tag));
     }
@@ -238,8 +249,8 @@ class io_loop {
         const uint32_t now = tick_count();
         for (const io_port &port : ports_) {
             if (port.exchange.port) {
-                const uint32_t age = now - port.exchange.start_ticks;
-                const uint32_t left = age <= run_.timeout_ms ? run_.timeout_ms - age + 1 : 0;
+                const uint32_t elapsed = age(port.exchange.start_ticks, now);
+                const uint32_t left = elapsed <= run_.timeout_ms ? run_.timeout_ms - elapsed + 1 : 0;
                 wait_ms = std::min(wait_ms, left);
             }
         }

@@ -3,6 +3,8 @@
 #include "support/sim_fixture.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <thread>
 
@@ -87,3 +89,53 @@ TEST_F(AsyncStress, EveryAcceptedSendEndsInExactlyOneCallback)
 }
 
 } // namespace
+
+// One exchange always under way on each of 8 quick monitors, each sent again by a host thread as
+// soon as the last one's callback came, so that sends land at any moment of the I/O thread's pass:
+// no exchange may end with the time-out before it fell due.
+// KV4_STRESS_EXCHANGES sets the count (a longer run for a sanitizer build, say).
+namespace early {
+
+constexpr int monitor_count = 8;
+constexpr uint16_t timeout_ms = 1000;
+std::atomic<long> accepted{0}, completed{0}, timed_out_early{0};
+std::atomic<uint32_t> sent_at[monitor_count];
+
+bool send(uint16_t port)
+{
+    const uint8_t status = 12;
+    // Stamped before the send: the library's clock may read later, never earlier.
+    sent_at[port].store(kv4::tick_count());
+    if (tkcmdsetUSB_send_command(port, &status, 1, 0, 0) != 0)
+        return false;
+    accepted.fetch_add(1);
+    return true;
+}
+
+void again(uint16_t port, const uint8_t *, uint16_t, int16_t result, int16_t)
+{
+    if (result == TKUSB_READ_TIMEOUT_ERR && kv4::tick_count() - sent_at[port].load() < timeout_ms)
+        timed_out_early.fetch_add(1);
+    completed.fetch_add(1);
+}
+
+} // namespace early
+
+TEST_F(AsyncStress, NoExchangeTimesOutBeforeItFallsDue)
+{
+    const char *wanted = std::getenv("KV4_STRESS_EXCHANGES");
+    const long exchanges = wanted ? std::atol(wanted) : 300000;
+    for (int i = 0; i < early::monitor_count; ++i)
+        attach_serial(("EARLY" + std::to_string(i)).c_str());
+    ASSERT_EQ(find().size(), static_cast<std::size_t>(early::monitor_count));
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio(early::again, early::timeout_ms), 0);
+    for (uint16_t port = 0; early::accepted.load() < exchanges; port = (port + 1) % early::monitor_count)
+        early::send(port);
+    for (int i = 0; i < 20000 && early::completed.load() < early::accepted.load(); ++i)
+        kv4::sleep_ms(1);
+    EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
+    std::printf("accepted %ld, callbacks %ld, timed out early %ld\n", early::accepted.load(),
+                early::completed.load(), early::timed_out_early.load());
+    EXPECT_EQ(early::completed.load(), early::accepted.load());
+    EXPECT_EQ(early::timed_out_early.load(), 0);
+}
