@@ -243,7 +243,7 @@ int event_wait_any(const event_handle *events, std::size_t count, uint32_t timeo
     const auto started = std::chrono::steady_clock::now();
     int left_ms = static_cast<int>(std::min<uint32_t>(timeout_ms, INT_MAX));
     pollfd polled[max_wait_events + 1];
-    event_source *sources[max_wait_events + 1];
+    event_source *sources[max_wait_events + 1] = {}; // g++ -O3 cannot see that only [1, n) is read
     std::unique_lock<std::mutex> guard(event_mutex);
     for (bool first = true;; first = false) {
         for (std::size_t i = 0; i < count; ++i)
