@@ -3,6 +3,7 @@
 // puts the port's mode back.
 #include "api/port_operations.h"
 #include "kv4usbcp.h"
+#include "platform/boundary.h"
 
 #include <cstring>
 
@@ -145,90 +146,96 @@ extern "C" {
 KV4USBCP_API int16_t tkcmdsetUSB_write_flashblk16(uint16_t port, uint32_t address, const uint8_t *data,
                                                   uint32_t words, uint16_t *response_length)
 {
-    return write_block(port, write_flash, address, data, word_bytes(words), words, response_length);
+    return guarded([&] { return write_block(port, write_flash, address, data, word_bytes(words), words, response_length); });
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_read_flashblk16(uint16_t port, uint32_t address, uint8_t *data, uint32_t words,
                                                  uint16_t *response_length)
 {
-    return read_block(port, read_flash, address, data, word_bytes(words), words, response_length);
+    return guarded([&] { return read_block(port, read_flash, address, data, word_bytes(words), words, response_length); });
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_write_spiflashblk8(uint16_t port, uint32_t address, const uint8_t *data,
                                                     uint32_t count, uint16_t *response_length)
 {
-    return write_block(port, write_spiflash, address, data, count, count, response_length);
+    return guarded([&] { return write_block(port, write_spiflash, address, data, count, count, response_length); });
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_read_spiflashblk8(uint16_t port, uint32_t address, uint8_t *data, uint32_t count,
                                                    uint16_t *response_length)
 {
-    return read_block(port, read_spiflash, address, data, count, count, response_length);
+    return guarded([&] { return read_block(port, read_spiflash, address, data, count, count, response_length); });
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_write_memblk16(uint16_t port, uint32_t address, const uint8_t *data,
                                                 uint32_t words, uint16_t *response_length)
 {
-    return write_block(port, write_mem16, address, data, word_bytes(words), words, response_length);
+    return guarded([&] { return write_block(port, write_mem16, address, data, word_bytes(words), words, response_length); });
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_write_memblk8(uint16_t port, uint32_t address, const uint8_t *data, uint16_t count,
                                                uint16_t *response_length)
 {
-    return write_block(port, write_mem8, address, data, count, count, response_length);
+    return guarded([&] { return write_block(port, write_mem8, address, data, count, count, response_length); });
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_read_memblk8(uint16_t port, uint32_t address, uint8_t *data, uint16_t count,
                                               uint16_t *response_length)
 {
-    return read_block(port, read_mem8, address, data, count, count, response_length);
+    return guarded([&] { return read_block(port, read_mem8, address, data, count, count, response_length); });
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_write_eeblk8(uint16_t port, uint32_t address, const uint8_t *data, uint16_t count,
                                               uint16_t *response_length)
 {
-    return write_block(port, write_ee, address, data, count, count, response_length);
+    return guarded([&] { return write_block(port, write_ee, address, data, count, count, response_length); });
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_read_eeblk8(uint16_t port, uint32_t address, uint8_t *data, uint16_t count,
                                              uint16_t *response_length)
 {
-    return read_block(port, read_ee, address, data, count, count, response_length);
+    return guarded([&] { return read_block(port, read_ee, address, data, count, count, response_length); });
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_get_image_crc(uint16_t port, uint32_t address, uint32_t *crc, uint32_t length,
                                                uint16_t *response_length)
 {
-    if (!crc)
-        return TKUSB_INVALID_PARAMETER;
-    uint8_t frame[9] = {0x2C};
-    put_be32(frame + 1, address);
-    put_be32(frame + 5, length);
-    return query(port, frame, sizeof frame, crc_timeout(length), response_length,
-                 [crc](const uint8_t *answer) { *crc = get_be32(answer); });
+    return guarded([&]() -> int16_t {
+        if (!crc)
+            return TKUSB_INVALID_PARAMETER;
+        uint8_t frame[9] = {0x2C};
+        put_be32(frame + 1, address);
+        put_be32(frame + 5, length);
+        return query(port, frame, sizeof frame, crc_timeout(length), response_length,
+                     [crc](const uint8_t *answer) { *crc = get_be32(answer); });
+    });
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_get_update_status(uint16_t port, tkcmdsetUSB_update_status *status,
                                                    uint16_t *response_length)
 {
-    if (!status)
-        return TKUSB_INVALID_PARAMETER;
-    const uint8_t frame[1] = {0x2D};
-    return query(port, frame, sizeof frame, command_timeout_long, response_length, [status](const uint8_t *answer) {
-        status->first_value = get_be16(answer);
-        status->second_value = get_be16(answer + 2);
+    return guarded([&]() -> int16_t {
+        if (!status)
+            return TKUSB_INVALID_PARAMETER;
+        const uint8_t frame[1] = {0x2D};
+        return query(port, frame, sizeof frame, command_timeout_long, response_length, [status](const uint8_t *answer) {
+            status->first_value = get_be16(answer);
+            status->second_value = get_be16(answer + 2);
+        });
     });
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_get_V3_update_status(uint16_t port, tkcmdsetUSB_v3_update_status *status,
                                                       uint16_t *response_length)
 {
-    if (!status)
-        return TKUSB_INVALID_PARAMETER;
-    const uint8_t frame[1] = {0x2E};
-    return query(port, frame, sizeof frame, command_timeout_long, response_length, [status](const uint8_t *answer) {
-        status->first_value = get_be32(answer);
-        status->second_value = get_be16(answer + 4);
+    return guarded([&]() -> int16_t {
+        if (!status)
+            return TKUSB_INVALID_PARAMETER;
+        const uint8_t frame[1] = {0x2E};
+        return query(port, frame, sizeof frame, command_timeout_long, response_length, [status](const uint8_t *answer) {
+            status->first_value = get_be32(answer);
+            status->second_value = get_be16(answer + 4);
+        });
     });
 }
 

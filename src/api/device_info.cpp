@@ -2,6 +2,7 @@
 #include "api/dispatch.h"
 #include "api/port_operations.h"
 #include "kv4usbcp.h"
+#include "platform/boundary.h"
 #include "usb/feature.h"
 
 using namespace kv4;
@@ -16,10 +17,12 @@ constexpr unsigned loader_version_index = 6;
 
 int16_t device_string(uint16_t port, unsigned index, char *buffer, uint8_t length)
 {
-    if (!buffer && length)
-        return TKUSB_INVALID_PARAMETER;
-    return dispatch(port, init_check::required, [&](win32_device &device) {
-        return fetch_device_string(&device, index, buffer, length);
+    return guarded([&]() -> int16_t {
+        if (!buffer && length)
+            return TKUSB_INVALID_PARAMETER;
+        return dispatch(port, init_check::required, [&](win32_device &device) {
+            return fetch_device_string(&device, index, buffer, length);
+        });
     });
 }
 
@@ -49,20 +52,24 @@ KV4USBCP_API int16_t tkcmdsetUSB_loader_fw_version(uint16_t port, char *buffer, 
 
 KV4USBCP_API int16_t tkcmdsetUSB_max_report_size(uint16_t port, uint16_t *size)
 {
-    if (!size)
-        return TKUSB_INVALID_PARAMETER;
-    *size = 0;
-    const int16_t result = port_max_report_size(port, size);
-    if (*size > 500)
-        *size = 500;
-    return result;
+    return guarded([&]() -> int16_t {
+        if (!size)
+            return TKUSB_INVALID_PARAMETER;
+        *size = 0;
+        const int16_t result = port_max_report_size(port, size);
+        if (*size > 500)
+            *size = 500;
+        return result;
+    });
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_get_buffer_mode(uint16_t port, uint8_t *mode)
 {
-    if (!mode)
-        return TKUSB_INVALID_PARAMETER;
-    return port_get_buffer_mode(port, mode);
+    return guarded([&]() -> int16_t {
+        if (!mode)
+            return TKUSB_INVALID_PARAMETER;
+        return port_get_buffer_mode(port, mode);
+    });
 }
 
 } // extern "C"

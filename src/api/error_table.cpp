@@ -10,6 +10,7 @@
 #include "api/error_table.h"
 
 #include "kv4usbcp.h"
+#include "platform/boundary.h"
 
 namespace kv4 {
 
@@ -260,12 +261,16 @@ void bounded_copy(char *buffer, const char *text, uint16_t length) {
 
 extern "C" KV4USBCP_API void tkcmdsetUSB_get_error_name(int16_t code, char *buffer,
                                                         uint16_t length) {
-    const kv4::error_table_entry *row = kv4::find_error(code);
-    kv4::bounded_copy(buffer, row != nullptr ? row->name : "Unknown Error", length);
+    kv4::guarded([&] {
+        const kv4::error_table_entry *row = kv4::find_error(code);
+        kv4::bounded_copy(buffer, row != nullptr ? row->name : "Unknown Error", length);
+    });
 }
 
 extern "C" KV4USBCP_API void tkcmdsetUSB_get_error_text(int16_t code, char *buffer,
                                                         uint16_t length) {
-    const kv4::error_table_entry *row = kv4::find_error(code);
-    kv4::bounded_copy(buffer, row != nullptr ? row->text : "No further information.", length);
+    kv4::guarded([&] {
+        const kv4::error_table_entry *row = kv4::find_error(code);
+        kv4::bounded_copy(buffer, row != nullptr ? row->text : "No further information.", length);
+    });
 }

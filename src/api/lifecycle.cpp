@@ -3,6 +3,7 @@
 
 #include "api/dispatch.h"
 #include "kv4usbcp.h"
+#include "platform/boundary.h"
 #include "platform/platform.h"
 #include "usb/registry.h"
 
@@ -33,35 +34,41 @@ extern "C" {
 
 KV4USBCP_API int16_t tkcmdsetUSB_init(void)
 {
-    if (library_initialised.load()) {
-        tkusb_platform_close_all();
-        library_initialised.store(false);
-    }
-    if (!os_version_accepted(os_version_class()))
-        return TKUSB_OS_UNSUPPORTED;
-    tkusb_platform_init();
-    library_initialised.store(true);
-    return 0;
+    return guarded([]() -> int16_t {
+        if (library_initialised.load()) {
+            tkusb_platform_close_all();
+            library_initialised.store(false);
+        }
+        if (!os_version_accepted(os_version_class()))
+            return TKUSB_OS_UNSUPPORTED;
+        tkusb_platform_init();
+        library_initialised.store(true);
+        return 0;
+    });
 }
 
 KV4USBCP_API int16_t tkcmdsetUSB_shutdown_all(void)
 {
-    tkusb_platform_close_all();
-    library_initialised.store(false);
-    return 0;
-}
-
-KV4USBCP_API int16_t tkcmdsetUSB_shutdown(uint16_t port)
-{
-    return dispatch(port, init_check::not_required, [](win32_device &device) {
-        device.close();
+    return guarded([] {
+        tkusb_platform_close_all();
+        library_initialised.store(false);
         return int16_t{0};
     });
 }
 
-KV4USBCP_API int16_t tkcmdsetUSB_lock(void) { return tkusb_platform_lock(); }
+KV4USBCP_API int16_t tkcmdsetUSB_shutdown(uint16_t port)
+{
+    return guarded([port] {
+        return dispatch(port, init_check::not_required, [](win32_device &device) {
+            device.close();
+            return int16_t{0};
+        });
+    });
+}
 
-KV4USBCP_API int16_t tkcmdsetUSB_unlock(void) { return tkusb_platform_unlock(); }
+KV4USBCP_API int16_t tkcmdsetUSB_lock(void) { return guarded(tkusb_platform_lock); }
+
+KV4USBCP_API int16_t tkcmdsetUSB_unlock(void) { return guarded(tkusb_platform_unlock); }
 
 KV4USBCP_API uint16_t tkcmdsetUSB_get_dll_version(void) { return KV4USBCP_VERSION; }
 

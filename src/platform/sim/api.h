@@ -2,11 +2,15 @@
 #pragma once
 
 #include "kv4usbcp_sim.h"
+#include "platform/boundary.h"
 #include "platform/sim/bus.h"
 
 namespace kv4::sim {
 
 constexpr int out_of_memory = -10118; // TKUSB_SYSTEM_MEMORY_ERR
+
+// Every function of the C interface runs its body in guarded(): no exception reaches the host.
+using kv4::guarded;
 
 inline kv4sim_monitor *as_c(monitor *m) noexcept { return reinterpret_cast<kv4sim_monitor *>(m); }
 

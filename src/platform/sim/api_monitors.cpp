@@ -9,10 +9,10 @@ extern "C" {
 
 KV4SIM_API kv4sim_monitor *kv4sim_attach(const kv4sim_monitor_desc *desc)
 {
-    if (!valid_description(desc))
-        return nullptr;
-    bus &b = the_bus();
-    try {
+    return guarded([&]() -> kv4sim_monitor * {
+        if (!valid_description(desc))
+            return nullptr;
+        bus &b = the_bus();
         unsigned number;
         {
             std::lock_guard<std::mutex> guard(b.mutex);
@@ -27,68 +27,76 @@ KV4SIM_API kv4sim_monitor *kv4sim_attach(const kv4sim_monitor_desc *desc)
         }
         b.deliver();
         return as_c(m.get());
-    } catch (const std::bad_alloc &) {
-        return nullptr;
-    }
+    });
 }
 
 KV4SIM_API int kv4sim_detach(kv4sim_monitor *m)
 {
-    const int result = on_bus(m, [](monitor &found) {
-        the_bus().unplug(found);
-        return 0;
+    return guarded([&]() -> int {
+        const int result = on_bus(m, [](monitor &found) {
+            the_bus().unplug(found);
+            return 0;
+        });
+        the_bus().deliver();
+        return result;
     });
-    the_bus().deliver();
-    return result;
 }
 
 KV4SIM_API int kv4sim_reattach(kv4sim_monitor *m, int new_socket)
 {
-    const int result = on_bus(m, [new_socket](monitor &found) {
-        if (found.attached)
-            return KV4SIM_INVALID_PARAMETER;
-        try {
-            the_bus().plug(found, new_socket != 0);
-        } catch (const std::bad_alloc &) {
-            return out_of_memory;
-        }
-        return 0;
+    return guarded([&]() -> int {
+        const int result = on_bus(m, [new_socket](monitor &found) {
+            if (found.attached)
+                return KV4SIM_INVALID_PARAMETER;
+            try {
+                the_bus().plug(found, new_socket != 0);
+            } catch (const std::bad_alloc &) {
+                return out_of_memory;
+            }
+            return 0;
+        });
+        the_bus().deliver();
+        return result;
     });
-    the_bus().deliver();
-    return result;
 }
 
 KV4SIM_API void kv4sim_destroy(kv4sim_monitor *m)
 {
-    bus &b = the_bus();
-    std::shared_ptr<monitor> found; // freed after the lock is released
-    {
-        std::lock_guard<std::mutex> guard(b.mutex);
-        found = b.find(m);
-        if (!found)
-            return;
-        b.unplug(*found);
-        b.erase(*found);
-    }
-    b.deliver();
+    guarded([&] {
+        bus &b = the_bus();
+        std::shared_ptr<monitor> found; // freed after the lock is released
+        {
+            std::lock_guard<std::mutex> guard(b.mutex);
+            found = b.find(m);
+            if (!found)
+                return;
+            b.unplug(*found);
+            b.erase(*found);
+        }
+        b.deliver();
+    });
 }
 
 KV4SIM_API void kv4sim_reset(void)
 {
-    bus &b = the_bus();
-    {
-        std::unique_lock<std::mutex> lock(b.mutex);
-        b.clear();
-        b.stop_timer(lock);
-    }
-    b.deliver();
+    guarded([&] {
+        bus &b = the_bus();
+        {
+            std::unique_lock<std::mutex> lock(b.mutex);
+            b.clear();
+            b.stop_timer(lock);
+        }
+        b.deliver();
+    });
 }
 
 KV4SIM_API const char *kv4sim_path(const kv4sim_monitor *m)
 {
-    std::lock_guard<std::mutex> guard(the_bus().mutex);
-    const std::shared_ptr<monitor> found = the_bus().find(m);
-    return found ? found->paths.back().c_str() : nullptr;
+    return guarded([&]() -> const char * {
+        std::lock_guard<std::mutex> guard(the_bus().mutex);
+        const std::shared_ptr<monitor> found = the_bus().find(m);
+        return found ? found->paths.back().c_str() : nullptr;
+    });
 }
 
 } // extern "C"

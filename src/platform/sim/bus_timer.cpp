@@ -3,7 +3,6 @@
 // deadlock with a caller; kv4sim_reset ends it.
 #include "platform/sim/bus.h"
 
-#include <system_error>
 
 namespace kv4::sim {
 
@@ -60,7 +59,7 @@ void bus::wake_timer() noexcept
     if (!timer_.joinable()) {
         try {
             timer_ = std::thread(&bus::run_timer, this, timer_generation_);
-        } catch (const std::system_error &) {
+        } catch (...) { // std::system_error, or std::bad_alloc for the thread's state
             // Without a thread the late completions never come; the host then times out, as with
             // a monitor that does not answer.
             return;
