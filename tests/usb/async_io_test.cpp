@@ -159,6 +159,23 @@ TEST_F(AsyncIo, RefusedTransfersCloseThePortAndSilenceEndsInOneTimeout)
     EXPECT_EQ(collected.seen[3].result, 0);
 }
 
+// The close comes from the monitor's responder, that is while the I/O thread is inside the write's
+// start: the write begins after the close cancelled what was pending, and would otherwise hold the
+// exchange until its time-out.
+TEST_F(AsyncIo, APortClosedWhileItsWriteStartsEndsTheExchangeAtOnce)
+{
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio(completions::record, 200), 0);
+    kv4sim_set_latency_us(monitor, 60000000, 0);
+    const kv4sim_responder closing = [](void *, const uint8_t *, size_t, uint8_t *, size_t) -> size_t {
+        tkcmdsetUSB_shutdown(0);
+        return 0;
+    };
+    kv4sim_set_responder(monitor, closing, nullptr);
+    ASSERT_EQ(send({0x77}), 0);
+    ASSERT_TRUE(collected.wait_for(1));
+    EXPECT_EQ(collected.seen[0].result, TKUSB_DEVICE_CLOSED_ERR);
+}
+
 TEST_F(AsyncIo, RegistrationIsOnceAtATimeAndSendCommandChecksItBeforeThePort)
 {
     EXPECT_EQ(tkcmdsetUSB_register_asyncio(nullptr, 1000), TKUSB_INVALID_PARAMETER);
