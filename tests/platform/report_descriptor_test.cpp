@@ -60,6 +60,7 @@ TEST(ReportDescriptor, ReadsAsWindowsDoesAndRefusesMalformedOnes)
          "03750495018103c0",
          "8: 18@0*3 17@0*1 16@0*1 64@0*1 | 3: 33@0*1 32@0*1 | 5: 48@0*1 / 0=3 0=5"},
         {"750896feff09018102", "65535: 1@0*65534 | 0: | 0: /"},
+        {"750896ffff09018102", "report longer than 65535 bytes"}, // one byte more: its length would wrap to 0
         {std::string("c0") * 4097, "descriptor longer than 4096 bytes"},
         {"a1010600", "item runs past the end"},
         {"a101fe05000102", "item runs past the end"},
