@@ -1,50 +1,16 @@
 // No C++ exception leaves an exported function: with every allocation of the calling thread
 // failing, the library's own allocations throw std::bad_alloc deep inside it, and each export
 // still answers with a code, and the library works again once memory is back.
+#include "support/failing_allocations.h"
 #include "support/sim_fixture.h"
 
-#include <cstdlib>
-#include <new>
-
 namespace {
-
-thread_local bool allocations_fail = false;
-
-// The allocations of the calling thread fail while it is in scope.
-struct out_of_memory_scope {
-    out_of_memory_scope() { allocations_fail = true; }
-    ~out_of_memory_scope() { allocations_fail = false; }
-    out_of_memory_scope(const out_of_memory_scope &) = delete;
-    out_of_memory_scope &operator=(const out_of_memory_scope &) = delete;
-};
 
 template <typename Call> auto without_memory(Call call)
 {
-    out_of_memory_scope scope;
+    kv4test::out_of_memory_scope scope;
     return call();
 }
-
-} // namespace
-
-void *operator new(std::size_t size)
-{
-    void *memory = allocations_fail ? nullptr : std::malloc(size ? size : 1);
-    if (!memory)
-        throw std::bad_alloc();
-    return memory;
-}
-void *operator new[](std::size_t size) { return operator new(size); }
-void *operator new(std::size_t size, const std::nothrow_t &) noexcept
-{
-    return allocations_fail ? nullptr : std::malloc(size ? size : 1);
-}
-void *operator new[](std::size_t size, const std::nothrow_t &tag) noexcept { return operator new(size, tag); }
-void operator delete(void *memory) noexcept { std::free(memory); }
-void operator delete[](void *memory) noexcept { std::free(memory); }
-void operator delete(void *memory, std::size_t) noexcept { std::free(memory); }
-void operator delete[](void *memory, std::size_t) noexcept { std::free(memory); }
-
-namespace {
 
 using Boundary = kv4test::SimTest;
 
@@ -53,10 +19,14 @@ TEST_F(Boundary, AnExportWhoseAllocationsFailAnswersACodeAndTheLibraryGoesOn)
     kv4::set_debug_sink(nullptr, nullptr); // the fixture's sink would store lines in failing memory
     EXPECT_EQ(without_memory([] { return kv4sim_attach(nullptr); }), nullptr);
     kv4sim_monitor *monitor = attach();
+    // The platform lock is made on its first use, which is here in a fresh process (each test, run
+    // natively): its allocation fails. Where an earlier test made it (one process under Wine), the
+    // probing of the monitor fails instead and finds nothing.
     uint16_t ports[255];
     uint8_t count = 0;
-    EXPECT_EQ(without_memory([&] { return tkcmdsetUSB_find_devices(kv4test::monitor_filter, &count, ports); }),
-              TKUSB_SYSTEM_MEMORY_ERR);
+    const int16_t found =
+        without_memory([&] { return tkcmdsetUSB_find_devices(kv4test::monitor_filter, &count, ports); });
+    EXPECT_TRUE(found == TKUSB_SYSTEM_MEMORY_ERR || found == 0) << found;
     EXPECT_EQ(count, 0);
     EXPECT_EQ(find(), std::vector<uint16_t>{0});
 
