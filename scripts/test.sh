@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test suite: native, AddressSanitizer+UBSan, ThreadSanitizer, a bounded
 # libFuzzer run on the report descriptor parser, and the Windows build under Wine, whose last suite
-# runs in the test VM on kv4sim-uhid monitors from the native build. Installs what a fresh Debian
-# machine lacks first.
+# runs in the test VM on kv4sim-uhid monitors from the native build; then builds the plain Release
+# configurations with g++, clang and MinGW. Installs what a fresh Debian machine lacks first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
@@ -16,3 +16,18 @@ for preset in native asan tsan fuzz mingw; do
   ctest --preset "$preset"
 done
 bash scripts/check-dll.sh build/mingw
+
+# The builds a user types first, without presets: Release with g++, with clang, and for Windows.
+# Their test programs are built, not run. Warnings never fail a user's build, but they fail this
+# one, so that a warning that only -O3 or another compiler gives is seen here first.
+plain_release() { # folder name, then further cache settings
+  local folder="build/release-$1"
+  shift
+  echo "==== $folder"
+  cmake -S . -B "$folder" -DCMAKE_BUILD_TYPE=Release -DKV4_WERROR=ON "$@" >/dev/null
+  cmake --build "$folder"
+}
+export CMAKE_BUILD_PARALLEL_LEVEL="${CMAKE_BUILD_PARALLEL_LEVEL:-$(nproc)}"
+CC=gcc CXX=g++ plain_release gcc
+CC=clang CXX=clang++ plain_release clang
+plain_release mingw -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake
