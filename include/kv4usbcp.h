@@ -4,8 +4,10 @@
  * A monitor is a USB HID device. The library finds the monitors present, gives each a 16-bit port
  * number, opens it and carries command frames to it and response frames back, one HID report each
  * way. Every function is callable from C and C++ and from any host thread; none lets an exception
- * escape. Unless said otherwise a function returns a signed 16-bit result code: 0 for success, a
- * negative code listed below, or a code reported by the monitor itself (passed through unchanged).
+ * escape: memory running out inside the library answers TKUSB_SYSTEM_MEMORY_ERR, any other such
+ * failure TKUSB_SYSTEM_IO_ERR. Unless said otherwise a function returns a signed 16-bit result
+ * code: 0 for success, a negative code listed below, or a code reported by the monitor itself
+ * (passed through unchanged).
  * tkcmdsetUSB_get_error_name and tkcmdsetUSB_get_error_text turn any code into text.
  *
  * Null output pointers: where a function needs an output pointer to report its answer and the
