@@ -94,6 +94,9 @@ TEST_F(AsyncIo, TheCallbackGetsTheAnswerInTheReportTheCommandChoseWithItsTag)
         ASSERT_EQ(written.size(), i + 1u);
         EXPECT_EQ(written.back()[0], i + 1); // the report ID on the wire
         EXPECT_EQ(written.back().size(), 501u);
+        // ID i + 1 names no output report, so the monitor takes the whole 500 bytes for the frame
+        // and echoes them in its largest input report.
+        EXPECT_EQ(reports(monitor, KV4SIM_WIRE_INPUT).back()[0], 3);
     }
 }
 
