@@ -210,17 +210,27 @@ TEST_F(AsyncIo, RegistrationIsOnceAtATimeAndSendCommandChecksItBeforeThePort)
     kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 0);
     EXPECT_EQ(tkcmdsetUSB_status(0, &status), 0); // the port is idle again
 
-    // A callback that unregisters waits for its own thread in vain; the thread ends after it.
+    // A callback that unregisters waits for its own thread in vain; while the callback runs on, a
+    // new registration is refused (there would be two threads); the thread ends after it.
     static std::atomic<int> from_callback{1};
-    ASSERT_EQ(tkcmdsetUSB_register_asyncio([](uint16_t, const uint8_t *, uint16_t, int16_t,
-                                              int16_t) { from_callback = tkcmdsetUSB_unregister_asyncio(); },
-                                           50),
+    static std::atomic<bool> host_tried{false};
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio(
+                  [](uint16_t, const uint8_t *, uint16_t, int16_t, int16_t) {
+                      from_callback = tkcmdsetUSB_unregister_asyncio();
+                      for (int i = 0; i < 20000 && !host_tried; ++i)
+                          kv4::sleep_ms(1);
+                  },
+                  50),
               0);
     ASSERT_EQ(send({12}), 0);
+    for (int i = 0; i < 20000 && from_callback == 1; ++i)
+        kv4::sleep_ms(1);
+    EXPECT_EQ(from_callback.load(), TKUSB_EVENT_TIMEOUT_ERR);
+    EXPECT_EQ(tkcmdsetUSB_register_asyncio(completions::record, 1000), TKUSB_EVENT_REGISTER_ERR);
+    host_tried = true;
     int16_t again = TKUSB_EVENT_REGISTER_ERR;
     for (int i = 0; i < 10000 && again != 0; ++i, kv4::sleep_ms(1))
         again = tkcmdsetUSB_register_asyncio(completions::record, 1000);
-    EXPECT_EQ(from_callback.load(), TKUSB_EVENT_TIMEOUT_ERR);
     EXPECT_EQ(again, 0);
     EXPECT_EQ(tkcmdsetUSB_shutdown(0), 0);
     EXPECT_EQ(send({10}), TKUSB_DEVICE_CLOSED_ERR);
