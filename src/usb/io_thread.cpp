@@ -8,8 +8,10 @@
 // - No spin on an event left signalled: serve() resets a port's event before it looks at what the
 //   port has to do, and a port's record outcome, not its event, says whether a transfer ended.
 // - A current wait set: opening and closing a port wake the thread, which then collects the ports
-//   afresh; the events belong to device objects, which live at least as long as the thread holds
-//   them, so a stale set never waits on a released event, and a failed wait also collects afresh.
+//   afresh, and a failed wait also collects afresh. A port is waited on by its device's event,
+//   and while a transfer of its exchange is under way by the event of that transfer's record; the
+//   device lives at least as long as the thread holds it, and the record's open state as long as
+//   the exchange, so a stale set never waits on a released event.
 // - Never two threads: registering while the thread of an earlier registration still runs is
 //   refused.
 // - A port closed while an exchange runs on it: the exchange holds a reference to the open state
@@ -208,6 +210,16 @@ class io_loop {
             end(port, result);
     }
 
+    // What the wait holds for the port: the record's event while a transfer is under way on it
+    // (only this thread starts and ends those), otherwise the device's, which send_command signals.
+    static event_handle signal_of(const io_port &port)
+    {
+        const uint32_t state = port.device->io_state.load();
+        if (port.exchange.port && (state == TKUSB_IO_WRITING || state == TKUSB_IO_READING))
+            return port.exchange.port->async_transfer.event;
+        return port.device->async_event;
+    }
+
     bool written_or_read(const io_port &port) const
     {
         return port.exchange.port && hid().outcome(&port.exchange.port->async_transfer) != hid_io::pending;
@@ -240,9 +252,9 @@ class io_loop {
         held_from_ = n ? next_from_ % n : 0;
         for (held_ = 0; held_ < n && count < max_wait_events; ++held_) {
             const std::size_t i = (held_from_ + held_) % n;
-            if (ports_[i].device->async_event) {
+            if (const event_handle event = signal_of(ports_[i])) {
                 owners[count] = i;
-                events[count++] = ports_[i].device->async_event;
+                events[count++] = event;
             }
         }
         uint32_t wait_ms = longest_wait_ms;
