@@ -190,17 +190,27 @@ TEST_F(AsyncIo, RegistrationIsOnceAtATimeAndSendCommandChecksItBeforeThePort)
     kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 0);
     EXPECT_EQ(tkcmdsetUSB_status(0, &status), 0); // the port is idle again
 
-    // A callback that unregisters waits for its own thread in vain; the thread ends after it.
-    static std::atomic<int> from_callback{1};
-    ASSERT_EQ(tkcmdsetUSB_register_asyncio([](uint16_t, const uint8_t *, uint16_t, int16_t,
-                                              int16_t) { from_callback = tkcmdsetUSB_unregister_asyncio(); },
-                                           50),
+    // A callback that unregisters waits for its own thread in vain; the thread ends after it, and
+    // still ends the exchange under way on the other port, through the callback it had.
+    static std::atomic<int> from_callback{1}, owed{1};
+    kv4sim_set_fault(attach_serial("SILENT"), KV4SIM_FAULT_NO_ANSWER, 1);
+    ASSERT_EQ(find().size(), 2u);
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio(
+                  [](uint16_t port, const uint8_t *, uint16_t, int16_t result, int16_t) {
+                      if (port == 0)
+                          from_callback = tkcmdsetUSB_unregister_asyncio();
+                      else
+                          owed = result;
+                  },
+                  500),
               0);
+    ASSERT_EQ(send({12}, 1, 1), 0);
     ASSERT_EQ(send({12}), 0);
     int16_t again = TKUSB_EVENT_REGISTER_ERR;
     for (int i = 0; i < 10000 && again != 0; ++i, kv4::sleep_ms(1))
         again = tkcmdsetUSB_register_asyncio(completions::record, 1000);
     EXPECT_EQ(from_callback.load(), TKUSB_EVENT_TIMEOUT_ERR);
+    EXPECT_EQ(owed.load(), TKUSB_ASYNC_UNREGISTERED);
     EXPECT_EQ(again, 0);
     EXPECT_EQ(tkcmdsetUSB_shutdown(0), 0);
     EXPECT_EQ(send({10}), TKUSB_DEVICE_CLOSED_ERR);
