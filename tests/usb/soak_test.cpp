@@ -37,10 +37,10 @@ struct tallies {
     std::map<std::string, int> arrivals, removals, arrivals_allowed, removals_allowed;
     std::atomic<unsigned long> accepted{0}, completed{0};
 
-    void allow(std::map<std::string, int> &allowed, const std::string &serial)
+    void allow(std::map<std::string, int> &allowed, const std::string &serial, int more = 1)
     {
         std::lock_guard<std::mutex> lock(guard);
-        ++allowed[serial];
+        allowed[serial] += more;
     }
     static void device_event(uint16_t, int32_t event, const char *, const char *serial);
     static void completion(uint16_t, const uint8_t *, uint16_t, int16_t, int16_t);
@@ -318,8 +318,11 @@ TEST_F(Soak, RandomCallsAndPlugEventsKeepEveryPortUsableAndEveryCodeNamed)
                 case 0: case 1: case 2: case 3: // at most one fault, and none most of the time (no answer:
                     // below; no value capabilities: a monitor the library opens so would stay useless)
                     clear_faults(m);
-                    if (const int fault = static_cast<int>(1 + rng() % 7); rng() % 3 == 0)
+                    if (const int fault = static_cast<int>(1 + rng() % 7); rng() % 3 == 0) {
+                        if (fault == KV4SIM_FAULT_UNPLUG_ON_WRITE) // a write may unplug it
+                            heard.allow(heard.removals_allowed, serials[i]);
                         kv4sim_set_fault(m, fault == KV4SIM_FAULT_NO_ANSWER ? KV4SIM_FAULT_REFUSE_PREPARSED : fault, 1);
+                    }
                     break;
                 case 4: // it stops answering for a moment; the unplug below ends the transfers left waiting
                     kv4sim_set_fault(m, KV4SIM_FAULT_NO_ANSWER, 1);
@@ -346,8 +349,12 @@ TEST_F(Soak, RandomCallsAndPlugEventsKeepEveryPortUsableAndEveryCodeNamed)
         });
         for (std::thread &thread : threads)
             thread.join();
-        for (kv4sim_monitor *monitor : attached) // the bus goes quiet; every monitor is plugged in
-            clear_faults(monitor);
+        for (int i = 0; i < monitors; ++i) { // the bus goes quiet; a write may have unplugged a monitor
+            clear_faults(attached[i]);
+            heard.allow(heard.arrivals_allowed, serials[i]);
+            if (kv4sim_reattach(attached[i], 0) != 0) // refused: it is plugged in
+                heard.allow(heard.arrivals_allowed, serials[i], -1);
+        }
         check_quiet(serials, text("after round %lu", round).c_str());
         if (round % 2 == 0 && done + round_length < operations) { // the library starts afresh, the clean monitor first
             listen(false);
