@@ -187,7 +187,7 @@ class io_loop {
     void serve(io_port &port)
     {
         win32_device &device = *port.device;
-        event_reset(device.async_event); // whatever it said is looked at now
+        event_reset(signal_of(port)); // whatever it said is looked at now
         int16_t result = 0;
         switch (device.io_state.load()) {
         case TKUSB_IO_WRITE_REQUESTED:
