@@ -15,14 +15,16 @@ namespace {
 
 constexpr std::size_t string_capacity = 125; // bytes offered to the device for one string
 
-// A device that refuses a string leaves it empty.
-void read_string(bool (hid_services::*fetch)(hid_handle, uint16_t *, std::size_t), hid_handle handle, char *text,
+// A device that refuses a string leaves it empty; false then.
+bool read_string(bool (hid_services::*fetch)(hid_handle, uint16_t *, std::size_t), hid_handle handle, char *text,
                  std::size_t capacity)
 {
     uint16_t staging[128] = {}; // zeroed, so a string delivered without terminator ends anyway
     text[0] = '\0';
-    if ((hid().*fetch)(handle, staging, string_capacity))
-        utf16_to_ansi(staging, text, capacity);
+    if (!(hid().*fetch)(handle, staging, string_capacity))
+        return false;
+    utf16_to_ansi(staging, text, capacity);
+    return true;
 }
 
 // Opens the device for probing; one retry after 100 ms when another handle holds it.
@@ -46,15 +48,16 @@ struct identity {
     uint16_t product_id = 0xFFFF;
 };
 
-// Serial number (trimmed) and product ID of a probed device.
-void read_identity(hid_handle handle, identity *id)
+// Serial number (trimmed) and product ID of a probed device; false when it refused its serial.
+bool read_identity(hid_handle handle, identity *id)
 {
     char raw[256];
-    read_string(&hid_services::serial_string, handle, raw, sizeof raw);
+    const bool serial_read = read_string(&hid_services::serial_string, handle, raw, sizeof raw);
     std::strcpy(id->serial, trim_whitespace(raw));
     uint16_t product_id = 0;
     if (hid().product_id(handle, &product_id))
         id->product_id = product_id;
+    return serial_read;
 }
 
 void copy_cut(char *destination, const char *source, std::size_t characters)
@@ -92,9 +95,14 @@ win32_device *tkusb_platform_identify_device(const char *path, const char *filte
         return nullptr;
     }
     debug_line("---->String Match with Q5 Device");
+    // A refused serial names no monitor: most likely this one is leaving (or busy) right now.
+    // Registered under an empty serial, it would get a second port, whose open would then hold
+    // it and keep its own port from ever opening again. The next discovery or arrival asks again.
     identity id;
-    read_identity(handle, &id);
+    const bool identified = read_identity(handle, &id);
     hid().close(handle);
+    if (!identified)
+        return nullptr;
 
     if (win32_device *known = tkusb_platform_find_by_serial(id.serial))
         return known;
@@ -114,9 +122,9 @@ bool tkusb_platform_check_device(const char *path)
     uint32_t error = 0;
     if (hid_handle handle = hid().open(path, hid_access::probe, &error)) {
         identity id;
-        read_identity(handle, &id);
+        const bool identified = read_identity(handle, &id);
         hid().close(handle);
-        if (win32_device *known = tkusb_platform_find_by_serial(id.serial))
+        if (win32_device *known = identified ? tkusb_platform_find_by_serial(id.serial) : nullptr)
             known->product_id = id.product_id;
     }
     return present;

@@ -8,8 +8,10 @@
 // - No spin on an event left signalled: serve() resets a port's event before it looks at what the
 //   port has to do, and a port's record outcome, not its event, says whether a transfer ended.
 // - A current wait set: opening and closing a port wake the thread, which then collects the ports
-//   afresh; the events belong to device objects, which live at least as long as the thread holds
-//   them, so a stale set never waits on a released event, and a failed wait also collects afresh.
+//   afresh, and a failed wait also collects afresh. A port is waited on by its device's event,
+//   and while a transfer of its exchange is under way by the event of that transfer's record; the
+//   device lives at least as long as the thread holds it, and the record's open state as long as
+//   the exchange, so a stale set never waits on a released event.
 // - Never two threads: registering while the thread of an earlier registration still runs is
 //   refused.
 // - A port closed while an exchange runs on it: the exchange holds a reference to the open state
@@ -19,7 +21,8 @@
 //   which is cleared under its own guard before the thread's state goes; the thread owns the event.
 // - Shutdown while registered: the device objects the thread may hold are kept until it ends.
 // - A callback that unregisters: the join times out (TKUSB_EVENT_TIMEOUT_ERR after twice the
-//   timeout), and the thread ends when the callback returns.
+//   timeout), and the thread ends when the callback returns, after it has ended the exchanges
+//   still under way, each with its one callback.
 #include "usb/io_thread.h"
 
 #include "platform/platform.h"
@@ -43,13 +46,19 @@ constexpr uint32_t longest_wait_ms = 10;
 constexpr uint16_t response_capacity = 128;
 
 // What one registration's thread needs; shared by the thread and the registration, so that
-// neither outlives it.
+// neither outlives it. The thread calls back through its own copy of the callback: an
+// unregistration that times out clears the registration, and the thread still owes a callback to
+// every exchange it holds.
 struct io_run {
-    explicit io_run(uint16_t timeout) : timeout_ms(timeout), wake(event_create()) {}
+    io_run(tkusb_asyncio_callback to_call, uint16_t timeout)
+        : callback(to_call), timeout_ms(timeout), wake(event_create())
+    {
+    }
     ~io_run() { event_close(wake); }
     io_run(const io_run &) = delete;
     io_run &operator=(const io_run &) = delete;
 
+    const tkusb_asyncio_callback callback;
     const uint16_t timeout_ms;
     const event_handle wake;
     std::atomic<bool> stop{false};
@@ -178,7 +187,7 @@ class io_loop {
     void serve(io_port &port)
     {
         win32_device &device = *port.device;
-        event_reset(device.async_event); // whatever it said is looked at now
+        event_reset(signal_of(port)); // whatever it said is looked at now
         int16_t result = 0;
         switch (device.io_state.load()) {
         case TKUSB_IO_WRITE_REQUESTED:
@@ -208,6 +217,16 @@ class io_loop {
             end(port, result);
     }
 
+    // What the wait holds for the port: the record's event while a transfer is under way on it
+    // (only this thread starts and ends those), otherwise the device's, which send_command signals.
+    static event_handle signal_of(const io_port &port)
+    {
+        const uint32_t state = port.device->io_state.load();
+        if (port.exchange.port && (state == TKUSB_IO_WRITING || state == TKUSB_IO_READING))
+            return port.exchange.port->async_transfer.event;
+        return port.device->async_event;
+    }
+
     bool written_or_read(const io_port &port) const
     {
         return port.exchange.port && hid().outcome(&port.exchange.port->async_transfer) != hid_io::pending;
@@ -223,8 +242,7 @@ class io_loop {
         // signal must stand.
         event_reset(port.device->async_event);
         port.device->compare_and_set_state(port.device->io_state.load(), TKUSB_IO_IDLE);
-        if (tkusb_asyncio_callback callback = async_callback())
-            callback(port.port, data, length, result, static_cast<int16_t>(tag));
+        run_.callback(port.port, data, length, result, static_cast<int16_t>(tag));
     }
 
     // Until the wake event, a port's event, or the next time-out; at most 10 ms. The port whose
@@ -240,9 +258,9 @@ class io_loop {
         held_from_ = n ? next_from_ % n : 0;
         for (held_ = 0; held_ < n && count < max_wait_events; ++held_) {
             const std::size_t i = (held_from_ + held_) % n;
-            if (ports_[i].device->async_event) {
+            if (const event_handle event = signal_of(ports_[i])) {
                 owners[count] = i;
-                events[count++] = ports_[i].device->async_event;
+                events[count++] = event;
             }
         }
         uint32_t wait_ms = longest_wait_ms;
@@ -306,7 +324,7 @@ int16_t tkusb_platform_register_asyncio(tkusb_asyncio_callback callback, uint16_
     std::shared_ptr<io_run> run;
     std::unique_ptr<std::shared_ptr<io_run>> for_thread;
     try {
-        run = std::make_shared<io_run>(timeout_ms);
+        run = std::make_shared<io_run>(callback, timeout_ms);
         for_thread.reset(new std::shared_ptr<io_run>(run));
     } catch (const std::bad_alloc &) {
         return TKUSB_ASYNC_REGISTER_ERR;

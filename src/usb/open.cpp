@@ -65,7 +65,7 @@ int16_t win32_device::open_locked(const char *new_path)
     hid_handle opened = hid().open(new_path, hid_access::transfer, &error);
     if (!opened)
         return TKUSB_SYSTEM_IO_ERR;
-    open_port *state = open_port::create(opened, sync_event, async_event);
+    open_port *state = open_port::create(opened);
     if (!state) {
         hid().close(opened);
         return TKUSB_SYSTEM_IO_ERR;
@@ -102,7 +102,7 @@ int16_t win32_device::open_locked(const char *new_path)
                      static_cast<unsigned>(length), static_cast<unsigned>(caps.output_report_bytes),
                      static_cast<unsigned>(caps.input_report_bytes));
     if (!state->allocate_buffers(static_cast<uint16_t>(length)) || !copy_reports(input_reports, state->input_reports) ||
-        !sync_event || !async_event)
+        !async_event)
         return TKUSB_SYSTEM_IO_ERR;
 
     device_lock_live.store(true);

@@ -24,10 +24,10 @@ bool ended(hid_transfer &transfer, uint32_t wait_ms) noexcept
 
 } // namespace
 
-open_port::open_port(hid_handle opened, event_handle sync_event, event_handle async_event) noexcept : handle(opened)
+open_port::open_port(hid_handle opened) noexcept : handle(opened)
 {
-    sync_transfer.event = sync_event;
-    async_transfer.event = async_event;
+    sync_transfer.event = event_create();
+    async_transfer.event = event_create();
 }
 
 open_port::~open_port()
@@ -35,11 +35,18 @@ open_port::~open_port()
     input_reports.clear();
     delete[] transfer_buffer;
     delete[] async_send_buffer;
+    event_close(sync_transfer.event);
+    event_close(async_transfer.event);
 }
 
-open_port *open_port::create(hid_handle handle, event_handle sync_event, event_handle async_event) noexcept
+open_port *open_port::create(hid_handle handle) noexcept
 {
-    return new (std::nothrow) open_port(handle, sync_event, async_event);
+    open_port *state = new (std::nothrow) open_port(handle);
+    if (state && (!state->sync_transfer.event || !state->async_transfer.event)) {
+        delete state;
+        return nullptr;
+    }
+    return state;
 }
 
 bool open_port::allocate_buffers(uint16_t length) noexcept

@@ -1,4 +1,5 @@
-// The open state of a port: its OS handle, its two transfer records and their buffers.
+// The open state of a port: its OS handle, its two transfer records with their events, and their
+// buffers.
 //
 // It is shared by reference between the device object and whoever transfers on the port (a
 // transaction, a feature report, the asynchronous I/O thread), none of whom needs the device lock
@@ -6,7 +7,9 @@
 // the handle and frees the memory once neither record has a transfer pending, because the OS may
 // still write into a cancelled transfer's record and buffer until that transfer has completed. A
 // record that does not complete in time parks the state on an orphan list instead: it is never
-// freed under the OS, and a later release frees it once it has completed.
+// freed under the OS, and a later release frees it once it has completed. The records signal
+// events of the state's own, so a transfer that ends late, after the device and the library are
+// gone, signals nothing but what it still owns, and never a later open's event.
 #pragma once
 
 #include "platform/hid_services.h"
@@ -20,9 +23,9 @@ namespace kv4 {
 
 class open_port {
   public:
-    // A state holding handle and one reference, the device's; null without memory. The records
-    // signal the device's events, which outlive every open of the device.
-    static open_port *create(hid_handle handle, event_handle sync_event, event_handle async_event) noexcept;
+    // A state holding handle, one reference (the device's) and an event for each record; null
+    // without memory or events.
+    static open_port *create(hid_handle handle) noexcept;
     // The two buffers of transfer_length bytes, zeroed; false without memory.
     bool allocate_buffers(uint16_t length) noexcept;
 
@@ -46,7 +49,7 @@ class open_port {
     tkusb_list<report_entry> input_reports;
 
   private:
-    open_port(hid_handle handle, event_handle sync_event, event_handle async_event) noexcept;
+    explicit open_port(hid_handle handle) noexcept;
     ~open_port();
     bool settled() noexcept;
     friend void reap_orphans(uint32_t wait_ms) noexcept;
@@ -84,9 +87,8 @@ class port_ref {
 
 enum class transfer_wait { completed, failed, timed_out };
 
-// Waits up to timeout_ms for the record's transfer to end. The event may carry a stale signal
-// from a parked transfer of an earlier open (the events belong to the device); the record's own
-// outcome decides.
+// Waits up to timeout_ms for the record's transfer to end. The record's outcome decides, not its
+// event, which may still carry the signal of the record's previous transfer.
 transfer_wait wait_transfer(hid_transfer &transfer, uint32_t timeout_ms) noexcept;
 
 // Cancels the record's transfer and waits for it to end, so that the record and its buffer can be

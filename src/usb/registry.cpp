@@ -13,8 +13,6 @@ namespace kv4 {
 
 namespace {
 
-constexpr uint32_t orphan_wait_ms = 2000;
-
 // The registry list is a static object: empty at load; at unload its nodes are dropped without
 // touching the devices still listed.
 tkusb_list<win32_device> registry_list;
@@ -62,8 +60,9 @@ int16_t tkusb_platform_close_all()
             device->retired.store(true); // a library thread that still holds it cannot reopen it
             device->close();
         }
-    // A transfer cancelled by the closes may still be ending and signal its device's event.
-    reap_orphans(orphan_wait_ms);
+    // A parked open state owns all that its transfer may still touch, so it is not waited for: it
+    // outlives the devices, and is freed by a later release once its transfer has ended.
+    reap_orphans(0);
     for (win32_device *device : registry_list)
         retire_device(device);
     registry_list.drop_nodes();

@@ -17,13 +17,12 @@ usb_device::~usb_device()
     feature_reports.clear();
 }
 
-win32_device::win32_device() : sync_event(event_create()), async_event(event_create()) {}
+win32_device::win32_device() : async_event(event_create()) {}
 
 win32_device::~win32_device()
 {
     close();
     std::free(path);
-    event_close(sync_event);
     event_close(async_event);
 }
 

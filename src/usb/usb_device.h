@@ -103,9 +103,10 @@ public:
     open_port *exchange_port = nullptr;
     std::mutex exchange_guard;
     std::atomic<uint8_t> is_open{0};
-    // Manual-reset events of the synchronous and the asynchronous record. They live as long as
-    // the object, so a thread may keep them in its wait set while the port closes and reopens.
-    const event_handle sync_event;
+    // Manual-reset event that send_command signals to hand an exchange to the I/O thread, which
+    // waits on it while the port has no transfer under way (the transfers signal the events of
+    // their open state). It lives as long as the object, so the I/O thread may keep it in its wait
+    // set while the port closes and reopens.
     const event_handle async_event;
     char *path = nullptr; // owned; kept across close
     std::atomic<uint16_t> transfer_length{0};

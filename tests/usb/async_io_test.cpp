@@ -211,17 +211,25 @@ TEST_F(AsyncIo, RegistrationIsOnceAtATimeAndSendCommandChecksItBeforeThePort)
     EXPECT_EQ(tkcmdsetUSB_status(0, &status), 0); // the port is idle again
 
     // A callback that unregisters waits for its own thread in vain; while the callback runs on, a
-    // new registration is refused (there would be two threads); the thread ends after it.
-    static std::atomic<int> from_callback{1};
+    // new registration is refused (there would be two threads); the thread ends after it, and still
+    // ends the exchange under way on the other port, through the callback it had.
+    static std::atomic<int> from_callback{1}, owed{1};
     static std::atomic<bool> host_tried{false};
+    kv4sim_set_fault(attach_serial("SILENT"), KV4SIM_FAULT_NO_ANSWER, 1);
+    ASSERT_EQ(find().size(), 2u);
     ASSERT_EQ(tkcmdsetUSB_register_asyncio(
-                  [](uint16_t, const uint8_t *, uint16_t, int16_t, int16_t) {
+                  [](uint16_t port, const uint8_t *, uint16_t, int16_t result, int16_t) {
+                      if (port != 0) {
+                          owed = result;
+                          return;
+                      }
                       from_callback = tkcmdsetUSB_unregister_asyncio();
                       for (int i = 0; i < 20000 && !host_tried; ++i)
                           kv4::sleep_ms(1);
                   },
-                  50),
+                  500),
               0);
+    ASSERT_EQ(send({12}, 1, 1), 0);
     ASSERT_EQ(send({12}), 0);
     for (int i = 0; i < 20000 && from_callback == 1; ++i)
         kv4::sleep_ms(1);
@@ -231,6 +239,7 @@ TEST_F(AsyncIo, RegistrationIsOnceAtATimeAndSendCommandChecksItBeforeThePort)
     int16_t again = TKUSB_EVENT_REGISTER_ERR;
     for (int i = 0; i < 10000 && again != 0; ++i, kv4::sleep_ms(1))
         again = tkcmdsetUSB_register_asyncio(completions::record, 1000);
+    EXPECT_EQ(owed.load(), TKUSB_ASYNC_UNREGISTERED);
     EXPECT_EQ(again, 0);
     EXPECT_EQ(tkcmdsetUSB_shutdown(0), 0);
     EXPECT_EQ(send({10}), TKUSB_DEVICE_CLOSED_ERR);

@@ -148,6 +148,33 @@ TEST_F(Discovery, ResetReopensAPortUnlessItsMonitorIsGoneOrBusy)
     EXPECT_EQ(tkcmdsetUSB_reset_port(0), 0);
 }
 
+// A monitor unplugged while it is probed answers its product string but not its serial. Taken
+// for a monitor without serial, it got a second port, whose open then held it: its own port was
+// never reopened again, by reset (its old socket is gone) or by discovery (the monitor is busy).
+TEST_F(Discovery, AMonitorLeavingWhileItIsProbedIsNotRegisteredUnderAnEmptySerial)
+{
+    kv4sim_monitor *a = attach_serial("A");
+    ASSERT_EQ(find(), Ports{0});
+    kv4sim_detach(a);
+    ASSERT_EQ(tkcmdsetUSB_shutdown(0), 0); // as the removal handling would
+    ASSERT_EQ(kv4sim_reattach(a, 1), 0);
+    // Out and in again on the same socket between the product string and the serial.
+    kv4::set_debug_sink(
+        [](void *monitor, const char *line) {
+            if (std::string(line) == "---->String Match with Q5 Device") {
+                kv4::set_debug_sink(nullptr, nullptr);
+                kv4sim_detach(static_cast<kv4sim_monitor *>(monitor));
+                kv4sim_reattach(static_cast<kv4sim_monitor *>(monitor), 0);
+            }
+        },
+        a);
+    find();
+    EXPECT_EQ(find(), Ports{0});
+    EXPECT_EQ(kv4::port_counter(), 1);
+    EXPECT_EQ(status_command(), 0);
+    EXPECT_EQ(tkcmdsetUSB_reset_port(0), 0);
+}
+
 TEST(TrimWhitespace, CutsBothEndsInPlace)
 {
     char both[] = " \t a b \r\n";

@@ -1,12 +1,19 @@
 // A seeded soak: host threads make random calls on the ports of simulated monitors that another thread
-// unplugs, replaces and faults. KV4_SOAK_SEED and KV4_SOAK_OPERATIONS replay a failure or run longer.
+// unplugs, replaces and faults, in rounds; between rounds, at quiet points, every monitor's port must
+// reset and answer, no port may stay claimed, and the device events heard must match the plugging
+// (now and then the library is also shut down and started again there). KV4_SOAK_SEED and
+// KV4_SOAK_OPERATIONS replay a failure or run longer.
 #include "support/sim_fixture.h"
+
+#include "usb/registry.h"
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -20,6 +27,32 @@ constexpr uint16_t port_span = 7; // the first four serials, then the other seri
 constexpr int no_expectation = 1; // no result code is positive
 constexpr uint32_t block = 64;
 constexpr unsigned long storm_length = 40; // calls on each port in the closing storms
+constexpr unsigned long round_length = 1000;
+
+// What the library's callbacks report, and what the plugging allows them to report: per serial, at
+// most one arrival per plug-in (the first discovery opens the monitors before events are heard of)
+// and one removal per unplug. Allowances grow before the plug action they allow.
+struct tallies {
+    std::mutex guard;
+    std::map<std::string, int> arrivals, removals, arrivals_allowed, removals_allowed;
+    std::atomic<unsigned long> accepted{0}, completed{0};
+
+    void allow(std::map<std::string, int> &allowed, const std::string &serial, int more = 1)
+    {
+        std::lock_guard<std::mutex> lock(guard);
+        allowed[serial] += more;
+    }
+    static void device_event(uint16_t, int32_t event, const char *, const char *serial);
+    static void completion(uint16_t, const uint8_t *, uint16_t, int16_t, int16_t);
+} heard;
+
+void tallies::device_event(uint16_t, int32_t event, const char *, const char *serial)
+{
+    std::lock_guard<std::mutex> lock(heard.guard);
+    ++(event == TKUSB_EVENT_DEVICE_CONNECTED ? heard.arrivals : heard.removals)[serial];
+}
+
+void tallies::completion(uint16_t, const uint8_t *, uint16_t, int16_t, int16_t) { ++heard.completed; }
 
 template <typename... Args> std::string text(const char *format, Args... args)
 {
@@ -70,6 +103,12 @@ protected:
     }
     int16_t random_call(std::mt19937 &rng, const uint8_t *data, uint8_t *out, int storm_port);
     void clean_write(std::mt19937 &rng, clean_block &b);
+    void check_quiet(const std::string (&serials)[monitors], const char *when);
+    void listen(bool on)
+    {
+        ASSERT_EQ(on ? tkcmdsetUSB_register_events2(tallies::device_event) : tkcmdsetUSB_unregister_events2(), 0);
+        ASSERT_EQ(on ? tkcmdsetUSB_register_asyncio(tallies::completion, 1000) : tkcmdsetUSB_unregister_asyncio(), 0);
+    }
 
     std::atomic<int> violations{0};
     std::atomic<unsigned long> confirmed_writes{0};
@@ -88,7 +127,7 @@ int16_t Soak::random_call(std::mt19937 &rng, const uint8_t *data, uint8_t *out, 
     static constexpr uint16_t never_handed_out[] = {200, 1000, 0xFFFF}, timeouts[] = {0, 5, 50, 100};
     static constexpr int16_t (*strings[])(uint16_t, char *, uint8_t) = {
         tkcmdsetUSB_serial_number, tkcmdsetUSB_fw_version, tkcmdsetUSB_hw_version, tkcmdsetUSB_loader_fw_version};
-    const unsigned pick = storm_port < 0 ? rng() % 37 : rng() % 8 < 5 ? 8 : rng() % 3 ? 31 : 29;
+    const unsigned pick = storm_port < 0 ? rng() % 38 : rng() % 8 < 5 ? 8 : rng() % 3 ? 31 : 29;
     const unsigned flaw = rng() % 5 || storm_port >= 0 ? 0 : rng() % 3 + 1;
     const bool bad_port = flaw == 1, null = flaw == 2, oversize = flaw == 3;
     uint16_t port = storm_port >= 0 ? storm_port : bad_port ? never_handed_out[rng() % 3] : rng() % port_span;
@@ -140,6 +179,15 @@ int16_t Soak::random_call(std::mt19937 &rng, const uint8_t *data, uint8_t *out, 
     case 35: return CALL(within(0), null_fault, tkcmdsetUSB_get_buffer_mode(port, null ? nullptr : &mode));
     case 29: case 30: return CALL(within(0), port_fault, tkcmdsetUSB_shutdown(port));
     case 31: case 32: case 33: case 34: return CALL(discovery_bound, port_fault, tkcmdsetUSB_reset_port(port));
+    case 36: { // a status exchange; its callback is counted
+        const uint8_t status_frame[1] = {12};
+        // The port is looked up before the command is: a null command on a port never handed out
+        // gives either code.
+        const int16_t result = CALL(within(0), null ? no_expectation : port_fault,
+                                    tkcmdsetUSB_send_command(port, null ? nullptr : status_frame, 1, 0, value & 0xFFFF));
+        heard.accepted += result == 0;
+        return result;
+    }
     default: // rare: each monitor the library holds open costs discovery a 100 ms retry
         return CALL(discovery_bound, null ? TKUSB_INVALID_PARAMETER : no_expectation,
                     tkcmdsetUSB_find_devices(kv4test::monitor_filter, nullptr, null ? nullptr : ports));
@@ -157,6 +205,51 @@ void Soak::clean_write(std::mt19937 &rng, clean_block &b)
         b.possible.assign(1, bytes), ++confirmed_writes;
     else
         b.possible.push_back(bytes);
+}
+
+// At a quiet point (no host call, no plugging; the library's own threads may still be at work):
+// every accepted exchange has had its callback, and then no port stays claimed; every monitor's
+// port resets and answers, with discovery between the tries; the device events heard stay within
+// what the plugging allows.
+void Soak::check_quiet(const std::string (&serials)[monitors], const char *when)
+{
+    for (int i = 0; i < 3000 && heard.completed < heard.accepted; ++i)
+        std::this_thread::sleep_for(milliseconds(10));
+    if (heard.completed != heard.accepted)
+        report(text("%s, %lu exchanges were accepted and %lu callbacks came", when, heard.accepted.load(),
+                    heard.completed.load()));
+    ASSERT_EQ(tkcmdsetUSB_lock(), 0);
+    for (uint16_t port = 0; port < kv4::port_counter(); ++port)
+        if (const uint32_t state = kv4::tkusb_platform_get_device(port)->io_state.load(); state != kv4::TKUSB_IO_IDLE)
+            report(text("%s, port %u stays claimed (I/O state %u)", when, port, state));
+    ASSERT_EQ(tkcmdsetUSB_unlock(), 0);
+    for (const std::string &serial : serials) {
+        int16_t reset = no_expectation, status = no_expectation;
+        for (int attempt = 0; attempt < 8 && (reset != 0 || status != 0); ++attempt) {
+            if (attempt)
+                std::this_thread::sleep_for(milliseconds(20));
+            uint16_t ports[255];
+            uint8_t count = 0;
+            tkcmdsetUSB_find_devices(kv4test::monitor_filter, &count, ports);
+            if (const kv4::win32_device *device = kv4::tkusb_platform_find_by_serial(serial.c_str())) {
+                uint32_t word = 0;
+                reset = tkcmdsetUSB_reset_port(device->port);
+                status = reset != 0 ? no_expectation : tkcmdsetUSB_status(device->port, &word);
+            }
+        }
+        if (reset != 0 || status != 0)
+            report(text("%s, monitor %s cannot be used: reset gives %s, status %s", when, serial.c_str(),
+                        describe(reset).c_str(), describe(status).c_str()));
+    }
+    std::lock_guard<std::mutex> lock(heard.guard);
+    for (const auto &[serial, count] : heard.arrivals)
+        if (count > heard.arrivals_allowed[serial])
+            report(text("%s, %d arrivals of %s were heard for %d plug-ins", when, count, serial.c_str(),
+                        heard.arrivals_allowed[serial]));
+    for (const auto &[serial, count] : heard.removals)
+        if (count > heard.removals_allowed[serial])
+            report(text("%s, %d removals of %s were heard for %d unplugs", when, count, serial.c_str(),
+                        heard.removals_allowed[serial]));
 }
 
 TEST_F(Soak, RandomCallsAndPlugEventsKeepEveryPortUsableAndEveryCodeNamed)
@@ -184,66 +277,96 @@ TEST_F(Soak, RandomCallsAndPlugEventsKeepEveryPortUsableAndEveryCodeNamed)
         ASSERT_EQ(kv4sim_write_memory(attached[0], b.region, b.address, b.possible[0].data(), block), 0);
     }
 
-    // The threads share the count and stop together: one left running alone would tidy up what the
-    // others did and hide it from the checks after the run. They start the closing storms together.
-    std::atomic<unsigned long> started{0}, succeeded{0}, plug_events{0};
-    std::atomic<int> finished{0}, storming{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < host_threads; ++t)
-        threads.emplace_back([&, t] {
-            std::mt19937 rng(seed + t + 1);
-            std::vector<uint8_t> data(1024), out(600);
-            std::generate(data.begin(), data.end(), [&] { return static_cast<uint8_t>(rng()); });
-            bool in_storm = false;
-            for (unsigned long i; (i = started++) < operations;) {
-                const unsigned long left = operations - i - 1;
-                if (left < storm_length * monitors && !in_storm)
-                    for (in_storm = true, ++storming; storming + finished < host_threads;)
-                        std::this_thread::sleep_for(milliseconds(1));
-                if (t == 0 && !in_storm && rng() % 3 == 0) // thread 0 alone writes the clean blocks
-                    clean_write(rng, clean[rng() % clean.size()]);
-                else
-                    succeeded += random_call(rng, data.data() + rng() % 256, out.data(),
-                                             in_storm ? static_cast<int>(left / storm_length) : -1) == 0;
-            }
-            ++finished;
-        });
-    threads.emplace_back([&] {
-        std::mt19937 rng(seed + 100);
-        for (; finished < host_threads; ++plug_events, std::this_thread::sleep_for(milliseconds(10))) {
-            const int i = 1 + static_cast<int>(rng() % (monitors - 1));
-            kv4sim_monitor *m = attached[i];
-            switch (rng() % 10) {
-            case 0: case 1: case 2: case 3: // at most one fault, and none most of the time (no answer: below;
-                // no value capabilities: a monitor the library opens so would stay useless)
-                clear_faults(m);
-                if (const int fault = static_cast<int>(1 + rng() % 7); rng() % 3 == 0)
-                    kv4sim_set_fault(m, fault == KV4SIM_FAULT_NO_ANSWER ? KV4SIM_FAULT_REFUSE_PREPARSED : fault, 1);
-                break;
-            case 4: // it stops answering for a moment; the unplug below ends the transfers left waiting
-                kv4sim_set_fault(m, KV4SIM_FAULT_NO_ANSWER, 1);
-                std::this_thread::sleep_for(milliseconds(1 + rng() % 3));
-                kv4sim_set_fault(m, KV4SIM_FAULT_NO_ANSWER, 0);
-                [[fallthrough]];
-            case 5: case 6:
-                kv4sim_detach(m);
-                std::this_thread::sleep_for(microseconds(rng() % 2000));
-                EXPECT_EQ(kv4sim_reattach(m, static_cast<int>(rng() % 2)), 0);
-                break;
-            case 7: // a replacement, under the same serial (and port) or the slot's other one
-                kv4sim_destroy(m);
-                serials[i] = text(rng() % 2 ? "F%d" : "F%db", i);
-                attached[i] = attach_serial(serials[i].c_str());
-                break;
-            default: kv4sim_set_latency_us(attached[rng() % monitors], rng() % 500, rng() % 500);
-            }
-        }
-    });
-    for (std::thread &thread : threads)
-        thread.join();
+    for (const std::string &serial : serials)
+        heard.allow(heard.arrivals_allowed, serial);
+    listen(true);
 
-    for (kv4sim_monitor *monitor : attached) // the bus goes quiet (reattaching a plugged monitor is refused)
-        clear_faults(monitor), kv4sim_reattach(monitor, 0);
+    // The threads share the round's count and stop together: one left running alone would tidy up
+    // what the others did and hide it from the checks after the round. They start the round's
+    // closing storm together.
+    std::atomic<unsigned long> succeeded{0}, plug_events{0};
+    for (unsigned long done = 0, round = 1; done < operations; done += round_length, ++round) {
+        const unsigned long length = std::min(round_length, operations - done);
+        std::atomic<unsigned long> started{0};
+        std::atomic<int> finished{0}, storming{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < host_threads; ++t)
+            threads.emplace_back([&, t] {
+                std::mt19937 rng(seed + static_cast<unsigned>(round * 1000 + t + 1));
+                std::vector<uint8_t> data(1024), out(600);
+                std::generate(data.begin(), data.end(), [&] { return static_cast<uint8_t>(rng()); });
+                bool in_storm = false;
+                for (unsigned long i; (i = started++) < length;) {
+                    const unsigned long left = length - i - 1;
+                    if (left < storm_length * monitors && !in_storm)
+                        for (in_storm = true, ++storming; storming + finished < host_threads;)
+                            std::this_thread::sleep_for(milliseconds(1));
+                    if (t == 0 && !in_storm && rng() % 3 == 0) // thread 0 alone writes the clean blocks
+                        clean_write(rng, clean[rng() % clean.size()]);
+                    else
+                        succeeded += random_call(rng, data.data() + rng() % 256, out.data(),
+                                                 in_storm ? static_cast<int>(left / storm_length) : -1) == 0;
+                }
+                ++finished;
+            });
+        threads.emplace_back([&] {
+            std::mt19937 rng(seed + static_cast<unsigned>(round * 1000 + 100));
+            for (; finished < host_threads; ++plug_events, std::this_thread::sleep_for(milliseconds(10))) {
+                const int i = 1 + static_cast<int>(rng() % (monitors - 1));
+                kv4sim_monitor *m = attached[i];
+                switch (rng() % 10) {
+                case 0: case 1: case 2: case 3: // at most one fault, and none most of the time (no answer:
+                    // below; no value capabilities: a monitor the library opens so would stay useless)
+                    clear_faults(m);
+                    if (const int fault = static_cast<int>(1 + rng() % 7); rng() % 3 == 0) {
+                        if (fault == KV4SIM_FAULT_UNPLUG_ON_WRITE) // a write may unplug it
+                            heard.allow(heard.removals_allowed, serials[i]);
+                        kv4sim_set_fault(m, fault == KV4SIM_FAULT_NO_ANSWER ? KV4SIM_FAULT_REFUSE_PREPARSED : fault, 1);
+                    }
+                    break;
+                case 4: // it stops answering for a moment; the unplug below ends the transfers left waiting
+                    kv4sim_set_fault(m, KV4SIM_FAULT_NO_ANSWER, 1);
+                    std::this_thread::sleep_for(milliseconds(1 + rng() % 3));
+                    kv4sim_set_fault(m, KV4SIM_FAULT_NO_ANSWER, 0);
+                    [[fallthrough]];
+                case 5: case 6:
+                    heard.allow(heard.removals_allowed, serials[i]);
+                    kv4sim_detach(m);
+                    std::this_thread::sleep_for(microseconds(rng() % 2000));
+                    heard.allow(heard.arrivals_allowed, serials[i]);
+                    EXPECT_EQ(kv4sim_reattach(m, static_cast<int>(rng() % 2)), 0);
+                    break;
+                case 7: // a replacement, under the same serial (and port) or the slot's other one
+                    heard.allow(heard.removals_allowed, serials[i]);
+                    kv4sim_destroy(m);
+                    serials[i] = text(rng() % 2 ? "F%d" : "F%db", i);
+                    heard.allow(heard.arrivals_allowed, serials[i]);
+                    attached[i] = attach_serial(serials[i].c_str());
+                    break;
+                default: kv4sim_set_latency_us(attached[rng() % monitors], rng() % 500, rng() % 500);
+                }
+            }
+        });
+        for (std::thread &thread : threads)
+            thread.join();
+        for (int i = 0; i < monitors; ++i) { // the bus goes quiet; a write may have unplugged a monitor
+            clear_faults(attached[i]);
+            heard.allow(heard.arrivals_allowed, serials[i]);
+            if (kv4sim_reattach(attached[i], 0) != 0) // refused: it is plugged in
+                heard.allow(heard.arrivals_allowed, serials[i], -1);
+        }
+        check_quiet(serials, text("after round %lu", round).c_str());
+        if (round % 2 == 0 && done + round_length < operations) { // the library starts afresh, the clean monitor first
+            listen(false);
+            tkcmdsetUSB_shutdown_all();
+            ASSERT_EQ(tkcmdsetUSB_init(), 0);
+            ASSERT_GE(find().size(), 1u);
+            ASSERT_STREQ(kv4::tkusb_platform_get_device(0)->serial_number, "CLEAN");
+            listen(true);
+        }
+    }
+    listen(false);
+
     // A port whose monitor was unplugged while it was open holds a handle that died with it: its first
     // transfer fails and closes it, and the next discovery opens it again. So the first pass allows
     // those failures, the second none; a port listed open that answers anything else is unusable.
@@ -269,9 +392,15 @@ TEST_F(Soak, RandomCallsAndPlugEventsKeepEveryPortUsableAndEveryCodeNamed)
                         b.region == KV4SIM_EEPROM ? "EEPROM" : "RAM", b.address, unsigned(b.possible.size())));
     }
     EXPECT_GT(confirmed_writes.load(), 0u) << "no write to the clean monitor ever succeeded";
-    std::printf("[ soak     ] seed %u: %lu operations (%lu returned 0, %lu clean writes confirmed), %lu plug events, "
-                "%d invariant violations\n", seed, operations, succeeded.load(), confirmed_writes.load(),
-                plug_events.load(), violations.load());
+    int arrivals = 0, removals = 0;
+    for (const auto &heard_of : heard.arrivals)
+        arrivals += heard_of.second;
+    for (const auto &heard_of : heard.removals)
+        removals += heard_of.second;
+    std::printf("[ soak     ] seed %u: %lu operations (%lu returned 0, %lu clean writes confirmed, %lu exchanges "
+                "accepted, %lu callbacks), %lu plug events (%d arrivals, %d removals heard), %d invariant violations\n",
+                seed, operations, succeeded.load(), confirmed_writes.load(), heard.accepted.load(),
+                heard.completed.load(), plug_events.load(), arrivals, removals, violations.load());
 }
 
 } // namespace
