@@ -15,7 +15,8 @@
 //   longest report's length. A read attaches the node to the transfer's event (event_source.h):
 //   the thread that waits for the event reads the report once the node is readable. The bytes
 //   after a report shorter than the buffer are zeroed, as Windows hands out every input report at
-//   the longest one's length.
+//   the longest one's length. A device that numbers no reports sends them without an ID byte:
+//   the read puts a 0 in front, as Windows does (and a write's leading 0 the kernel drops).
 // - Plug events come from a libudev monitor of the hidraw subsystem: the udev daemon's events when
 //   one runs (so that the node's permissions are set before the library opens it), the kernel's
 //   otherwise. Volumes: none. What a Windows host is told of a volume is a drive letter, which a
