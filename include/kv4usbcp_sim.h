@@ -86,6 +86,13 @@ KV4SIM_API int kv4sim_detach(kv4sim_monitor *m);
  * when new_socket is non-zero. KV4SIM_INVALID_PARAMETER when it is plugged in, -10118
  * (TKUSB_SYSTEM_MEMORY_ERR) when memory runs out. */
 KV4SIM_API int kv4sim_reattach(kv4sim_monitor *m, int new_socket);
+/* Plugs a detached monitor back in under path (an arrival), as a system that names a device by
+ * where it sits hands the name a device left to the next one plugged in: Linux gives a new HID
+ * device the lowest free /dev/hidrawN. With the path another monitor had (kv4sim_path), the
+ * library takes this monitor for that one, since it tells devices apart by their paths.
+ * KV4SIM_INVALID_PARAMETER when it is plugged in or path is NULL, empty or a plugged-in monitor's;
+ * -10118 when memory runs out. */
+KV4SIM_API int kv4sim_reattach_at(kv4sim_monitor *m, const char *path);
 /* Unplugs it if needed and frees it. */
 KV4SIM_API void kv4sim_destroy(kv4sim_monitor *m);
 /* Destroys every monitor and forgets the announced volumes: a clean bus. No timed work is left

@@ -12,6 +12,8 @@
 //   and calls nothing of the core's but the event functions.
 // - The core may hold the platform lock (registry walks never call here) or a device lock when it
 //   calls; the backend takes no lock of the core's.
+// - A path names one device: once that device has left, the path never names another, even one
+//   plugged in where it was. The core tells devices apart by path on arrival, removal and reset.
 // - A transfer moves one whole report, report ID in byte 0. A write may not be longer than the
 //   output report byte length, a read not shorter than the input report byte length (hid_caps).
 // - Starting a transfer resets the record's event; its completion signals it (also when it failed

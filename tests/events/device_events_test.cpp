@@ -155,6 +155,46 @@ TEST_F(DeviceEvents, RemovalWhileOpenThenReplugBySamePathAndByNewPathKeepThePort
     EXPECT_TRUE(port_open(0));
 }
 
+// Ports go by path. Under a path of its own a monitor plugged in where another was is itself;
+// under a path another monitor had, as Linux hands a freed /dev/hidrawN to the next device, it is
+// taken for that one: its port, its serial, its commands. So a backend names every plug anew.
+TEST_F(DeviceEvents, APortFollowsItsPathSoAPathHandedOnTakesTheNextMonitorForTheFirst)
+{
+    kv4sim_monitor *a = attach_serial("AAAA");
+    kv4sim_monitor *b = attach_serial("BBBB");
+    ASSERT_EQ(tkcmdsetUSB_register_events2(on_event2), 0);
+    const auto told = [](uint16_t port, int32_t code, const char *serial) {
+        return line(port, code, "KV4 Quillon5 Monitor", serial);
+    };
+    ASSERT_EQ(settled(2), (std::vector<std::string>{told(0, 1, "AAAA"), told(1, 1, "BBBB")}));
+    const auto unplug_both = [&] {
+        kv4sim_detach(a);
+        kv4sim_detach(b);
+        EXPECT_EQ(settled(2), (std::vector<std::string>{told(0, 2, "AAAA"), told(1, 2, "BBBB")}));
+    };
+    const auto commands_reach = [](kv4sim_monitor *m, uint16_t port) {
+        kv4sim_wire_clear(m);
+        uint32_t status = 0;
+        return tkcmdsetUSB_status(port, &status) == 0 && kv4sim_wire_count(m) == 2;
+    };
+
+    unplug_both();
+    EXPECT_EQ(kv4sim_reattach(b, 1), 0); // a path of its own
+    EXPECT_EQ(kv4sim_reattach_at(a, kv4sim_path(b)), KV4SIM_INVALID_PARAMETER); // in use
+    EXPECT_EQ(kv4sim_reattach(a, 1), 0);
+    EXPECT_EQ(settled(2), (std::vector<std::string>{told(1, 1, "BBBB"), told(0, 1, "AAAA")}));
+    EXPECT_TRUE(commands_reach(a, 0));
+    EXPECT_TRUE(commands_reach(b, 1));
+
+    const std::string path_a = kv4sim_path(a);
+    unplug_both();
+    EXPECT_EQ(kv4sim_reattach_at(b, path_a.c_str()), 0);
+    EXPECT_EQ(kv4sim_reattach_at(b, "elsewhere"), KV4SIM_INVALID_PARAMETER); // plugged in
+    EXPECT_STREQ(kv4sim_path(b), path_a.c_str());
+    EXPECT_EQ(settled(1), std::vector<std::string>{told(0, 1, "AAAA")});
+    EXPECT_TRUE(commands_reach(b, 0));
+}
+
 TEST_F(DeviceEvents, BroadcastsForAKnownPathWhateverTheCaseAndEventValue)
 {
     kv4sim_monitor *monitor = attach_serial("CASE");

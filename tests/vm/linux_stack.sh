@@ -29,6 +29,17 @@ expect "no monitor found; using a simulated monitor instead" list
 wait $holder
 timeout 120 "$native/kv4usbcp_real_stack" "$control" || fail "real-stack checks"
 
+# ---- A hidraw node handed on ---------------------------------------------------------------------
+echo "== nodes handed on: 2 comes back on 1's node and 1 on 2's, then a new monitor 3 on 1's"
+last_node() { grep "^monitor $1 ready: " "$out/kv4sim-uhid.log" | tail -n1 | sed 's/.*ready: //'; }
+node1=$(last_node 1) node2=$(last_node 2)
+timeout 120 "$native/kv4usbcp_recycled_node" "$control" || fail "recycled-node checks"
+handed_on=$(grep "ready: " "$out/kv4sim-uhid.log" | tail -n4 | head -n3)
+[ "$handed_on" = "monitor 2 ready: $node1
+monitor 1 ready: $node2
+monitor 3 ready: $node2" ] || fail "the kernel did not hand the nodes on as the checks assume: $handed_on"
+# ---------------------------------------------------------------------------------------------------
+
 echo "== indexed strings from a monitor on USB: a configfs gadget on dummy_hcd, read through usbfs"
 echo quit >"$control"
 wait $uhid_pid

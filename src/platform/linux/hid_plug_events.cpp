@@ -43,24 +43,24 @@ plug_watch &the_watch = *new plug_watch;
 void forward(udev_monitor *monitor)
 {
     uintptr_t event = 0;
-    char node[64] = ""; // /dev/hidrawN
+    char path[4096] = ""; // the device path: the node's sysfs path, also in a removal's announcement
     {
         std::lock_guard<std::mutex> guard(udev_guard());
         udev_device *device = udev_monitor_receive_device(monitor);
         if (!device)
             return;
         const char *action = udev_device_get_action(device);
-        const char *found = udev_device_get_devnode(device);
-        if (action && found && std::strlen(found) < sizeof node) {
+        const char *found = udev_device_get_syspath(device);
+        if (action && found && std::strlen(found) < sizeof path) {
             event = std::strcmp(action, "add") == 0      ? dbt_device_arrival
                     : std::strcmp(action, "remove") == 0 ? dbt_device_remove_complete
                                                          : 0;
-            std::strcpy(node, found);
+            std::strcpy(path, found);
         }
         udev_device_unref(device);
     }
     if (event)
-        broadcast_interface(node, static_cast<uint32_t>(event));
+        broadcast_interface(path, static_cast<uint32_t>(event));
 }
 
 void run(udev_monitor *monitor, int stop_fd)

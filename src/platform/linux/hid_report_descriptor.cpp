@@ -144,6 +144,7 @@ const char *parser::on_global(unsigned tag, uint32_t value)
         if (value == 0 || value > 255)
             return "report ID outside 1..255";
         global_.report_id = static_cast<uint8_t>(value);
+        out_.numbered = true;
         break;
     case report_count:
         if (value > 0xFFFF)

@@ -73,6 +73,9 @@ struct descriptor_caps {
     // longest report.
     uint16_t output_bytes[256] = {};
     uint16_t feature_bytes[256] = {};
+    // A Report ID item appears: the device sends every report with its ID in front, and without
+    // one when none does.
+    bool numbered = false;
 };
 
 // Parses length bytes at descriptor into out. On failure returns false, leaves out empty and

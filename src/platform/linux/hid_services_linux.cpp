@@ -4,6 +4,7 @@
 #include "platform/text.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <libudev.h>
@@ -16,6 +17,7 @@
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 #include <vector>
 
@@ -84,6 +86,34 @@ bool device_string(hid_handle handle, const char *usb_attribute, const char *hid
     }
 }
 
+// The node a device path names: /dev/ and the path's last name (hidrawN).
+bool node_of(const char *path, char (&node)[64])
+{
+    const char *name = std::strrchr(path, '/');
+    return name && std::strncmp(name, "/hidraw", 7) == 0 &&
+           std::snprintf(node, sizeof node, "/dev%s", name) < static_cast<int>(sizeof node);
+}
+
+// The device number of the node while the device the path names is attached, from its sysfs
+// record; false once that device is gone, whoever has the node now.
+bool attached_number(const char *path, dev_t &number)
+{
+    char attribute[4096];
+    if (std::snprintf(attribute, sizeof attribute, "%s/dev", path) >= static_cast<int>(sizeof attribute))
+        return false;
+    const int fd = ::open(attribute, O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    char text[32] = "";
+    const ssize_t n = read(fd, text, sizeof text - 1);
+    ::close(fd);
+    unsigned node_major = 0, node_minor = 0;
+    if (n <= 0 || std::sscanf(text, "%u:%u", &node_major, &node_minor) != 2)
+        return false;
+    number = makedev(node_major, node_minor);
+    return true;
+}
+
 // Reads and parses the node's report descriptor.
 bool describe(hid_device_object &device)
 {
@@ -127,7 +157,7 @@ uint32_t windows_error(int error) noexcept
 
 bool hidraw_services::list_paths(void (*visit)(const char *path, void *context), void *context)
 {
-    std::vector<std::string> nodes; // visited after libudev is let go: the core identifies each
+    std::vector<std::string> paths; // visited after libudev is let go: the core identifies each
     try {
         std::lock_guard<std::mutex> guard(udev_guard());
         udev_ptr<udev> u(udev_new());
@@ -137,25 +167,22 @@ bool hidraw_services::list_paths(void (*visit)(const char *path, void *context),
             return false;
         udev_list_entry *entry;
         udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get()))
-        {
-            udev_ptr<udev_device> device(udev_device_new_from_syspath(u.get(), udev_list_entry_get_name(entry)));
-            if (const char *node = device ? udev_device_get_devnode(device.get()) : nullptr)
-                nodes.emplace_back(node);
-        }
+            paths.emplace_back(udev_list_entry_get_name(entry));
     } catch (const std::bad_alloc &) {
         return false;
     }
-    for (const std::string &node : nodes)
-        visit(node.c_str(), context);
+    for (const std::string &path : paths)
+        visit(path.c_str(), context);
     return true;
 }
 
 bool hidraw_services::check_present(const char *path)
 {
+    char node[64];
+    dev_t number = 0;
     struct stat status {};
-    if (!path || stat(path, &status) != 0 || !S_ISCHR(status.st_mode))
-        return false;
-    return hidraw_record(status.st_rdev).hid() != nullptr;
+    return path && node_of(path, node) && attached_number(path, number) && stat(node, &status) == 0 &&
+           S_ISCHR(status.st_mode) && status.st_rdev == number;
 }
 
 hid_handle hidraw_services::open(const char *path, hid_access access, uint32_t *last_error)
@@ -165,15 +192,26 @@ hid_handle hidraw_services::open(const char *path, hid_access access, uint32_t *
             *last_error = error;
         return nullptr;
     };
-    if (!path)
+    char node[64];
+    if (!path || !node_of(path, node))
         return fail(error_file_not_found);
     const int flags = (access == hid_access::transfer ? O_RDWR : O_RDONLY) | O_NONBLOCK | O_CLOEXEC;
-    const int fd = ::open(path, flags);
+    const int fd = ::open(node, flags);
     if (fd < 0)
         return fail(windows_error(errno));
+    // The device the path names still has the node after it was opened, so it had it all along: a
+    // device that is gone never comes back under its name, and while it is attached its node is
+    // no other's.
     struct stat status {};
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0 || fstat(fd, &status) != 0) {
-        const uint32_t error = windows_error(errno);
+    dev_t number = 0;
+    uint32_t error = 0;
+    if (fstat(fd, &status) != 0)
+        error = windows_error(errno);
+    else if (!attached_number(path, number) || number != status.st_rdev)
+        error = error_file_not_found;
+    else if (flock(fd, LOCK_EX | LOCK_NB) != 0)
+        error = windows_error(errno);
+    if (error) {
         ::close(fd);
         return fail(error);
     }

@@ -38,9 +38,14 @@ bool read_ready(event_source &source, bool cancelled)
         end(t, hid_io::failed, 0);
         return true;
     }
-    const ssize_t n = read(t.source.fd, t.buffer, t.length);
+    // hidraw hands out a report without an ID when the device numbers none, where Windows puts 0
+    // in front: the report goes in after that 0.
+    const std::size_t id_byte = t.device->descriptor.numbered ? 0 : 1;
+    const ssize_t n = read(t.source.fd, t.buffer + id_byte, t.length - id_byte);
     if (n > 0) {
-        std::memset(t.buffer + n, 0, t.length - static_cast<std::size_t>(n));
+        if (id_byte)
+            t.buffer[0] = 0;
+        std::memset(t.buffer + id_byte + n, 0, t.length - id_byte - static_cast<std::size_t>(n));
         end(t, hid_io::completed, 0);
         return true;
     }

@@ -1,6 +1,13 @@
 // The Linux HID backend: monitors as hidraw nodes (/dev/hidrawN), described by sysfs through
-// libudev. Paths are the nodes' paths.
+// libudev.
 //
+// - A device's path is its node's sysfs path, /sys/devices/.../0003:1209:0001.000A/hidraw/hidraw3,
+//   not the node's own: the kernel gives a new HID device the lowest free node, so /dev/hidraw3
+//   names whatever was plugged in last, while the HID device's name above it carries a number the
+//   kernel counts up for every device it adds. So a path names one plug of one device, as a
+//   Windows interface path names one device, and the core, which goes by path, never takes
+//   another device for the one that left the node. Opening a path opens its node and keeps it
+//   only if the device the path names still has that node.
 // - Opening takes an advisory lock (flock) on the node besides the descriptor: hidraw lets any
 //   number of readers open a node, and the library's rule is that a device has one user at a
 //   time. A node locked by another handle, of this process or of another that plays by the same
@@ -15,7 +22,8 @@
 //   longest report's length. A read attaches the node to the transfer's event (event_source.h):
 //   the thread that waits for the event reads the report once the node is readable. The bytes
 //   after a report shorter than the buffer are zeroed, as Windows hands out every input report at
-//   the longest one's length.
+//   the longest one's length. A device that numbers no reports sends them without an ID byte:
+//   the read puts a 0 in front, as Windows does (and a write's leading 0 the kernel drops).
 // - Plug events come from a libudev monitor of the hidraw subsystem: the udev daemon's events when
 //   one runs (so that the node's permissions are set before the library opens it), the kernel's
 //   otherwise. Volumes: none. What a Windows host is told of a volume is a drive letter, which a

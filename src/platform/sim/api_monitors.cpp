@@ -60,6 +60,24 @@ KV4SIM_API int kv4sim_reattach(kv4sim_monitor *m, int new_socket)
     });
 }
 
+KV4SIM_API int kv4sim_reattach_at(kv4sim_monitor *m, const char *path)
+{
+    const int result = on_bus(m, [path](monitor &found) {
+        bus &b = the_bus();
+        if (found.attached || !path || !*path || b.find_attached(path))
+            return KV4SIM_INVALID_PARAMETER;
+        try {
+            found.paths.emplace_back(path);
+            b.plug(found, false); // on the path just given
+        } catch (const std::bad_alloc &) {
+            return out_of_memory;
+        }
+        return 0;
+    });
+    the_bus().deliver();
+    return result;
+}
+
 KV4SIM_API void kv4sim_destroy(kv4sim_monitor *m)
 {
     guarded([&] {
