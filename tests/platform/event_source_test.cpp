@@ -5,8 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -62,6 +64,32 @@ TEST(EventSources, TheWaiterReadsWhatArrivesAndACancelEndsItsWait)
     kv4::event_cancel(p.source); // ended already: nothing happens
     kv4::event_close(plain);
     kv4::event_close(completed);
+}
+
+// A thread's waits poll a descriptor of its own; one refused it at its first wait (the process out
+// of descriptors) fails that wait, and gets it at the next once descriptors are free again.
+TEST(EventSources, AThreadOutOfDescriptorsWaitsAgainOnceSomeAreFree)
+{
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit lowered = saved;
+    lowered.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 256);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    std::vector<int> filler;
+    for (int fd; (fd = dup(0)) >= 0;)
+        filler.push_back(fd);
+    kv4::event_handle event = kv4::event_create();
+    int starved = 0, freed = 0;
+    std::thread([&] {
+        starved = kv4::event_wait(event, 0);
+        for (int fd : filler)
+            close(fd);
+        freed = kv4::event_wait(event, 0);
+    }).join();
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(starved, kv4::wait_failed);
+    EXPECT_EQ(freed, kv4::wait_timeout);
+    kv4::event_close(event);
 }
 
 } // namespace
