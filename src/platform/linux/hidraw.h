@@ -16,11 +16,12 @@
 //   as a read is ended (outcome, then the event). A cancel ends a queued write unsent and a write
 //   already in the kernel at once, as failed: nothing can take that report back, but the record
 //   and its buffer are free again, and the writer alone waits for the kernel (its next write
-//   follows once the kernel is done). A write takes the length of the report with the buffer's
-//   report ID, as Windows sends a report, not the longest report's length. A read attaches the node to the transfer's event (event_source.h):
-//   the thread that waits for the event reads the report once the node is readable. The bytes
-//   after a report shorter than the buffer are zeroed, as Windows hands out every input report at
-//   the longest one's length.
+//   follows once the kernel is done). A monitor that takes that report late may answer it, as
+//   after a cancel that lost the race on Windows. A write takes the length of the report with the
+//   buffer's report ID, as Windows sends a report, not the longest report's length. A read
+//   attaches the node to the transfer's event (event_source.h): the thread that waits for the
+//   event reads the report once the node is readable. The bytes after a report shorter than the
+//   buffer are zeroed, as Windows hands out every input report at the longest one's length.
 // - Plug events come from a libudev monitor of the hidraw subsystem: the udev daemon's events when
 //   one runs (so that the node's permissions are set before the library opens it), the kernel's
 //   otherwise. Volumes: none. What a Windows host is told of a volume is a drive letter, which a
