@@ -1,8 +1,9 @@
 # Sourced by linux_stack.sh at its end, with the gadget monitor still up: a monitor that stops
 # taking output reports, then the most monitors the kernel gives hidraw nodes to, polled at once.
 
-echo "== a gadget monitor that takes no output report: the command's own time-out, the port kept"
-# usbhid would wait 5 s for the report and then fail the write, which closes the port.
+echo "== a gadget monitor that takes no output report: the command's own write time-out"
+# usbhid waits 5 s for the report and then fails the write; a library that waited for it would
+# report a failed write (and close the port) instead.
 echo "deaf 1 on" >"$control"
 wait_for "monitor 1 deaf on" "$out/gadget.log" || fail "the gadget did not stop reading"
 expect "TKUSB_WRITE_TIMEOUT_ERR" status 0
