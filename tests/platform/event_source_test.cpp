@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
@@ -75,17 +77,23 @@ TEST(EventSources, AThreadOutOfDescriptorsWaitsAgainOnceSomeAreFree)
     rlimit lowered = saved;
     lowered.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 256);
     ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
-    std::vector<int> filler;
-    for (int fd; (fd = dup(0)) >= 0;)
-        filler.push_back(fd);
     kv4::event_handle event = kv4::event_create();
+    std::vector<int> filler;
+    std::atomic<bool> exhausted{false};
     int starved = 0, freed = 0;
-    std::thread([&] {
+    std::thread waiter([&] { // made first: starting a thread may take descriptors too
+        while (!exhausted.load())
+            std::this_thread::yield();
         starved = kv4::event_wait(event, 0);
         for (int fd : filler)
             close(fd);
         freed = kv4::event_wait(event, 0);
-    }).join();
+    });
+    filler.push_back(open("/dev/null", O_RDONLY));
+    for (int fd; (fd = dup(filler[0])) >= 0;)
+        filler.push_back(fd);
+    exhausted = true;
+    waiter.join();
     setrlimit(RLIMIT_NOFILE, &saved);
     EXPECT_EQ(starved, kv4::wait_failed);
     EXPECT_EQ(freed, kv4::wait_timeout);
