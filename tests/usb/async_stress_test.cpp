@@ -220,3 +220,33 @@ TEST_F(AsyncStress, AMonitorThatTakesNoReportsHoldsUpOnlyItsOwnTransaction)
     EXPECT_EQ(tkcmdsetUSB_status(0, &word), 0); // still open
     EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
 }
+
+// An answer that came within the time-out is delivered even when the I/O thread looks at it only
+// after the time-out, because a host's callback held the thread meanwhile.
+namespace held_up {
+
+std::atomic<int16_t> second_result{1};
+void slow_first(uint16_t port, const uint8_t *, uint16_t, int16_t result, int16_t)
+{
+    if (port == 0)
+        kv4::sleep_ms(800);
+    else
+        second_result = result;
+}
+
+} // namespace held_up
+
+TEST_F(AsyncStress, AnAnswerThatCameInTimeIsDeliveredAfterACallbackHeldTheThread)
+{
+    attach_serial("QUICK");
+    kv4sim_set_latency_us(attach_serial("LATER"), 0, 20000);
+    ASSERT_EQ(find().size(), 2u);
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio(held_up::slow_first, 500), 0);
+    const uint8_t status = 12;
+    ASSERT_EQ(tkcmdsetUSB_send_command(0, &status, 1, 0, 0), 0);
+    ASSERT_EQ(tkcmdsetUSB_send_command(1, &status, 1, 0, 0), 0);
+    for (int i = 0; i < 10000 && held_up::second_result.load() == 1; ++i)
+        kv4::sleep_ms(1);
+    EXPECT_EQ(held_up::second_result.load(), 0);
+    EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
+}
