@@ -23,3 +23,5 @@ done
 [ "$(grep -c 'ready: /dev/hidraw' "$out/many.log")" -ge 64 ] || fail "kv4sim-uhid brought up no 64 monitors"
 expect "1920 exchanges on 64 ports
 1920 answered, 0 failed" poll $(seq 0 63) --count=30
+echo "== the last of 64 open monitors busy alone: waited on all the same"
+expect "10 answered, 0 failed" poll 63 --count=10
