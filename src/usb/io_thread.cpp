@@ -174,13 +174,18 @@ class io_loop {
                 take_over(*port.device, &port.exchange);
             if (age(port.exchange.start_ticks, now) <= run_.timeout_ms)
                 continue;
-            if (port.device->io_state.load() != TKUSB_IO_WRITE_REQUESTED && port.exchange.port) {
+            // Serving a write that ended starts the read, whose answer may be there already: at
+            // most two steps.
+            for (int step = 0; step < 2 && port.exchange.port &&
+                               port.device->io_state.load() != TKUSB_IO_WRITE_REQUESTED;
+                 ++step) {
                 event_wait(port.device->async_event, 0);
-                if (hid().outcome(&port.exchange.port->async_transfer) != hid_io::pending)
-                    serve(port);
-                if (!port.exchange.port) // it ended; a new exchange may have been queued since
-                    continue;
+                if (hid().outcome(&port.exchange.port->async_transfer) == hid_io::pending)
+                    break;
+                serve(port);
             }
+            if (!port.exchange.port) // it ended; a new exchange may have been queued since
+                continue;
             if (port.device->io_state.load() != TKUSB_IO_WRITE_REQUESTED)
                 cancel_io(port.exchange);
             end(port, TKUSB_READ_TIMEOUT_ERR);

@@ -238,13 +238,15 @@ void slow_first(uint16_t port, const uint8_t *, uint16_t, int16_t result, int16_
 
 TEST_F(AsyncStress, AnAnswerThatCameInTimeIsDeliveredAfterACallbackHeldTheThread)
 {
-    attach_serial("QUICK");
-    kv4sim_set_latency_us(attach_serial("LATER"), 0, 20000);
+    // Port 1's exchange is under way when port 0's callback begins, and its answer comes while
+    // that callback holds the thread past port 1's time-out.
+    kv4sim_set_latency_us(attach_serial("FIRST"), 0, 100000);
+    kv4sim_set_latency_us(attach_serial("LATER"), 0, 200000);
     ASSERT_EQ(find().size(), 2u);
     ASSERT_EQ(tkcmdsetUSB_register_asyncio(held_up::slow_first, 500), 0);
     const uint8_t status = 12;
-    ASSERT_EQ(tkcmdsetUSB_send_command(0, &status, 1, 0, 0), 0);
     ASSERT_EQ(tkcmdsetUSB_send_command(1, &status, 1, 0, 0), 0);
+    ASSERT_EQ(tkcmdsetUSB_send_command(0, &status, 1, 0, 0), 0);
     for (int i = 0; i < 10000 && held_up::second_result.load() == 1; ++i)
         kv4::sleep_ms(1);
     EXPECT_EQ(held_up::second_result.load(), 0);
