@@ -120,12 +120,23 @@ KV4SIM_API const char *kv4sim_path(const kv4sim_monitor *m);
 #define KV4SIM_FAULT_REFUSE_VALUE_CAPS 9 /* the parser delivers no value capabilities */
 #define KV4SIM_FAULT_CANCEL_STUCK 10    /* cancelled transfers end only once the fault is cleared (a driver in trouble) */
 #define KV4SIM_FAULT_REFUSE_INDEXED_STRINGS 11 /* indexed strings are refused, product and serial answer (a HID stack without them) */
+#define KV4SIM_FAULT_WRITE_STALLS 12    /* the monitor takes no output report (wedged, or erasing its flash): writes
+                                         * stay pending, as a hidraw write blocks; a cancel ends one as failed, its
+                                         * frame unsent; clearing the fault fails those still pending, as the
+                                         * system gives up on a report the device never took */
 
 KV4SIM_API int kv4sim_set_fault(kv4sim_monitor *m, int fault, int on);
 /* Time a write takes to complete and, after that, the time the answer takes to arrive, in
  * microseconds (0 and 0 by default: both at once). The monitor takes the frame when the write
  * starts; cancelling a write that has not completed only loses the answer. */
 KV4SIM_API int kv4sim_set_latency_us(kv4sim_monitor *m, unsigned write_us, unsigned answer_us);
+
+/* By default the bus keeps Windows' rules; a rule switched on here keeps another system's instead,
+ * bus-wide, until it is switched off or kv4sim_reset. KV4SIM_INVALID_PARAMETER where it cannot be. */
+#define KV4SIM_RULE_READ_BY_WAITER 1 /* Linux hidraw: a read ends only while a thread waits for its event,
+                                      * which then takes the report off the node; nothing ends it in the
+                                      * background. For handles opened from then on. Not on Windows. */
+KV4SIM_API int kv4sim_set_rule(int rule, int on);
 
 /* ---- What the monitor answers ------------------------------------------------------------------ */
 

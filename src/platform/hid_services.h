@@ -21,6 +21,10 @@
 //   the backend: the core neither frees nor reuses them, not even after a cancel or a close.
 // - Cancelling only asks: the cancelled transfer completes later, as failed (or as completed, if
 //   it won the race), and signals its event then.
+// - A read may end only while some thread waits for its event (hidraw: the waiter takes the report
+//   off the node), and outcome() does not advance it: whoever needs a read to end waits for its
+//   event. A write may take as long as the device takes to accept the report (seconds), so a
+//   backend whose system blocks in a write still returns from start_write at once.
 // - The core calls no operation on a handle after close(handle), and closes a handle at most once.
 // - Synchronous requests (strings, attributes, descriptor, flush, feature reports) are made only
 //   while none of the core's transfers is pending on the handle: on Windows they are unsafe beside

@@ -48,7 +48,15 @@ bool event_is_set(event_handle event) noexcept;
 
 constexpr int wait_timeout = -1;
 constexpr int wait_failed = -2;
+// The most events one wait takes. Windows waits for at most 64 objects at once. poll() knows no
+// such limit, and there it matters more: a hidraw read completes only while a thread waits on its
+// event, so the I/O thread must be able to wait on its wake event and every port the registry can
+// hold (255) at once.
+#if defined(_WIN32)
 constexpr std::size_t max_wait_events = 64;
+#else
+constexpr std::size_t max_wait_events = 256;
+#endif
 
 // Waits until the event is signalled: 0, wait_timeout or wait_failed.
 int event_wait(event_handle event, uint32_t timeout_ms) noexcept;

@@ -2,9 +2,13 @@
 //
 // Each pass sweeps the exchanges that are out of time, serves every known port, and then waits at
 // most 10 ms for the wake event or a port's event. Where each hazard of such a thread is met:
-// - Any number of ports: the wait takes the wake event and at most 63 port events; a signal has
-//   its port served, and every pass also serves the ports past the 63rd, so they wait at most one
-//   pass (10 ms). A pass without a signal serves every port.
+// - Any number of ports: the wait takes the wake event and as many port events as the platform
+//   lets one wait hold (63 on Windows, every port the registry holds elsewhere), the ports with an
+//   exchange under way first. On Linux a hidraw read completes only while a thread waits on its
+//   event, so a port left out of the wait would never see its answer: there every port is waited
+//   on. On Windows a transfer completes by itself, and a port the wait cannot hold (past the 63rd
+//   busy one) is served on every pass instead, so it waits at most one pass (10 ms). A signal has
+//   its port served; a pass without one serves every port.
 // - No spin on an event left signalled: serve() resets a port's event before it looks at what the
 //   port has to do, and a port's record outcome, not its event, says whether a transfer ended.
 // - A current wait set: opening and closing a port wake the thread, which then collects the ports
@@ -69,6 +73,7 @@ struct io_port {
     win32_device *device = nullptr;
     uint16_t port = 0;
     async_exchange exchange; // exchange.port is held while an exchange is under way
+    bool held = false;       // the last wait held its event
 };
 
 // Milliseconds from start to now. An exchange queued after `now` was read has started later than
@@ -99,9 +104,9 @@ class io_loop {
             // are looked at on every pass.
             if (woken)
                 serve(*woken);
-            const std::size_t n = ports_.size();
-            for (std::size_t k = woken ? held_ : 0; k < n; ++k)
-                serve(ports_[(held_from_ + k) % n]);
+            for (io_port &port : ports_)
+                if (!woken || !port.held)
+                    serve(port);
             woken = wait();
         }
         tkusb_platform_collect_wait_ports(); // a port opened since the last wake-up may hold one too
@@ -165,8 +170,9 @@ class io_loop {
         ports_ = std::move(found.ports);
     }
 
-    // An exchange older than the timeout is cancelled and ends with
-    // TKUSB_READ_TIMEOUT_ERR.
+    // An exchange older than the timeout is cancelled and ends with TKUSB_READ_TIMEOUT_ERR, unless
+    // its transfer has ended meanwhile: then it is served first, and an answer that is there ends
+    // it. A hidraw read ends only for a waiter, hence the wait that does not wait.
     void tkusb_platform_sweep_timeouts()
     {
         const uint32_t now = tick_count();
@@ -176,6 +182,18 @@ class io_loop {
             if (!port.exchange.port && port.device->io_state.load() == TKUSB_IO_WRITE_REQUESTED)
                 take_over(*port.device, &port.exchange);
             if (age(port.exchange.start_ticks, now) <= run_.timeout_ms)
+                continue;
+            // Serving a write that ended starts the read, whose answer may be there already: at
+            // most two steps.
+            for (int step = 0; step < 2 && port.exchange.port &&
+                               port.device->io_state.load() != TKUSB_IO_WRITE_REQUESTED;
+                 ++step) {
+                event_wait(signal_of(port), 0);
+                if (hid().outcome(&port.exchange.port->async_transfer) == hid_io::pending)
+                    break;
+                serve(port);
+            }
+            if (!port.exchange.port) // it ended; a new exchange may have been queued since
                 continue;
             if (port.device->io_state.load() != TKUSB_IO_WRITE_REQUESTED)
                 cancel_io(port.exchange);
@@ -246,8 +264,9 @@ class io_loop {
     }
 
     // Until the wake event, a port's event, or the next time-out; at most 10 ms. The port whose
-    // event ended it, or null. The wait holds ports from the one after the last port served, round
-    // the set: the system names the first signalled event, and a fixed order would leave the
+    // event ended it, or null. The wait holds the ports with an exchange under way first, then the
+    // idle ones (whose event a send signals), each group from the one after the last port served,
+    // round the set: the system names the first signalled event, and a fixed order would leave the
     // later ports waiting while the earlier ones stay busy.
     io_port *wait()
     {
@@ -255,14 +274,21 @@ class io_loop {
         std::size_t owners[max_wait_events] = {};
         std::size_t count = 1;
         const std::size_t n = ports_.size();
-        held_from_ = n ? next_from_ % n : 0;
-        for (held_ = 0; held_ < n && count < max_wait_events; ++held_) {
-            const std::size_t i = (held_from_ + held_) % n;
-            if (const event_handle event = signal_of(ports_[i])) {
-                owners[count] = i;
-                events[count++] = event;
+        const std::size_t from = n ? next_from_ % n : 0;
+        for (io_port &port : ports_)
+            port.held = false;
+        for (const bool busy_only : {true, false})
+            for (std::size_t k = 0; k < n && count < max_wait_events; ++k) {
+                const std::size_t i = (from + k) % n;
+                io_port &port = ports_[i];
+                const bool wanted = busy_only ? under_way(port.device->io_state.load()) : !port.held;
+                const event_handle event = signal_of(port);
+                if (event && wanted) {
+                    port.held = true;
+                    owners[count] = i;
+                    events[count++] = event;
+                }
             }
-        }
         uint32_t wait_ms = longest_wait_ms;
         const uint32_t now = tick_count();
         for (const io_port &port : ports_) {
@@ -288,8 +314,7 @@ class io_loop {
 
     io_run &run_;
     std::vector<io_port> ports_;
-    std::size_t next_from_ = 0;            // where the next wait's ports begin
-    std::size_t held_from_ = 0, held_ = 0; // the ports the last wait held
+    std::size_t next_from_ = 0; // where the next wait's ports begin
     uint8_t response_[response_capacity];
 };
 

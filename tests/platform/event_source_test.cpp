@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -62,6 +66,38 @@ TEST(EventSources, TheWaiterReadsWhatArrivesAndACancelEndsItsWait)
     kv4::event_cancel(p.source); // ended already: nothing happens
     kv4::event_close(plain);
     kv4::event_close(completed);
+}
+
+// A thread's waits poll a descriptor of its own; one refused it at its first wait (the process out
+// of descriptors) fails that wait, and gets it at the next once descriptors are free again.
+TEST(EventSources, AThreadOutOfDescriptorsWaitsAgainOnceSomeAreFree)
+{
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+    rlimit lowered = saved;
+    lowered.rlim_cur = std::min<rlim_t>(saved.rlim_cur, 256);
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &lowered), 0);
+    kv4::event_handle event = kv4::event_create();
+    std::vector<int> filler;
+    std::atomic<bool> exhausted{false};
+    int starved = 0, freed = 0;
+    std::thread waiter([&] { // made first: starting a thread may take descriptors too
+        while (!exhausted.load())
+            std::this_thread::yield();
+        starved = kv4::event_wait(event, 0);
+        for (int fd : filler)
+            close(fd);
+        freed = kv4::event_wait(event, 0);
+    });
+    filler.push_back(open("/dev/null", O_RDONLY));
+    for (int fd; (fd = dup(filler[0])) >= 0;)
+        filler.push_back(fd);
+    exhausted = true;
+    waiter.join();
+    setrlimit(RLIMIT_NOFILE, &saved);
+    EXPECT_EQ(starved, kv4::wait_failed);
+    EXPECT_EQ(freed, kv4::wait_timeout);
+    kv4::event_close(event);
 }
 
 } // namespace

@@ -139,3 +139,116 @@ TEST_F(AsyncStress, NoExchangeTimesOutBeforeItFallsDue)
     EXPECT_EQ(early::completed.load(), early::accepted.load());
     EXPECT_EQ(early::timed_out_early.load(), 0);
 }
+
+// Exchanges on many ports at once: each port's next exchange is queued from the callback of its
+// last, as a polling host does, until it has made `chain` of them.
+namespace chains {
+
+constexpr int chain = 30;
+std::atomic<int> answered{0}, failed{0};
+std::atomic<int> made[monitor_count];
+
+void next(uint16_t port, const uint8_t *, uint16_t, int16_t result, int16_t)
+{
+    (result == 0 ? answered : failed).fetch_add(1);
+    const uint8_t status = 12;
+    if (port < monitor_count && made[port].fetch_add(1) + 1 < chain && tkcmdsetUSB_send_command(port, &status, 1, 0, 0) != 0)
+        failed.fetch_add(1);
+}
+
+// Starts a chain on each port and waits for every callback: the exchanges made.
+int run(const std::vector<uint16_t> &ports)
+{
+    answered = failed = 0;
+    for (auto &count : made)
+        count = 0;
+    const uint8_t status = 12;
+    for (uint16_t port : ports)
+        if (tkcmdsetUSB_send_command(port, &status, 1, 0, 0) != 0)
+            return 0;
+    const int expected = chain * static_cast<int>(ports.size());
+    for (int i = 0; i < 30000 && answered.load() + failed.load() < expected; ++i)
+        kv4::sleep_ms(1);
+    return answered.load() + failed.load();
+}
+
+} // namespace chains
+
+// Where a read ends only while a thread waits for its event (hidraw), the I/O thread must wait on
+// every port with an exchange under way, however many ports there are (more than a Windows wait
+// holds): all of them busy, or a few busy among many idle.
+TEST_F(AsyncStress, ReadsEndedOnlyForAWaiterStillAnswerEveryExchangeOnSeventyPorts)
+{
+    if (kv4sim_set_rule(KV4SIM_RULE_READ_BY_WAITER, 1) != 0)
+        GTEST_SKIP() << "this platform's waits end no reads";
+    for (int i = 0; i < monitor_count; ++i) // answers that come a little after the write
+        kv4sim_set_latency_us(attach_serial(("WAITER" + std::to_string(i)).c_str()), 0, 300);
+    const std::vector<uint16_t> ports = find();
+    ASSERT_EQ(ports.size(), static_cast<std::size_t>(monitor_count));
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio(chains::next, 1000), 0);
+    EXPECT_EQ(chains::run(ports), chains::chain * monitor_count);
+    EXPECT_EQ(chains::failed.load(), 0);
+    const std::vector<uint16_t> last_ones(ports.end() - 7, ports.end());
+    EXPECT_EQ(chains::run(last_ones), chains::chain * 7);
+    EXPECT_EQ(chains::failed.load(), 0);
+    EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
+}
+
+// A monitor that takes no output report (its writes stall, as a hidraw write blocks) costs its own
+// transaction the command's time-out, with the port left open, and the other ports nothing.
+TEST_F(AsyncStress, AMonitorThatTakesNoReportsHoldsUpOnlyItsOwnTransaction)
+{
+    kv4sim_monitor *wedged = attach_serial("WEDGED");
+    for (int i = 1; i < 4; ++i)
+        attach_serial(("BUSY" + std::to_string(i)).c_str());
+    ASSERT_EQ(find().size(), 4u);
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio(chains::next, 1000), 0);
+    kv4sim_set_fault(wedged, KV4SIM_FAULT_WRITE_STALLS, 1);
+    int made = 0;
+    std::thread others([&made] { made = chains::run({1, 2, 3}); });
+    const uint8_t status = 12;
+    uint8_t response[8];
+    for (int i = 0; i < 3; ++i) {
+        uint16_t length = 5;
+        EXPECT_EQ(tkcmdsetUSB_do_command(0, &status, 1, response, &length, 200), TKUSB_WRITE_TIMEOUT_ERR);
+    }
+    others.join();
+    EXPECT_EQ(made, 3 * chains::chain);
+    EXPECT_EQ(chains::failed.load(), 0);
+    kv4sim_set_fault(wedged, KV4SIM_FAULT_WRITE_STALLS, 0);
+    uint32_t word = 0;
+    EXPECT_EQ(tkcmdsetUSB_status(0, &word), 0); // still open
+    EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
+}
+
+// An answer that came within the time-out is delivered even when the I/O thread looks at it only
+// after the time-out, because a host's callback held the thread meanwhile.
+namespace held_up {
+
+std::atomic<int16_t> second_result{1};
+void slow_first(uint16_t port, const uint8_t *, uint16_t, int16_t result, int16_t)
+{
+    if (port == 0)
+        kv4::sleep_ms(800);
+    else
+        second_result = result;
+}
+
+} // namespace held_up
+
+TEST_F(AsyncStress, AnAnswerThatCameInTimeIsDeliveredAfterACallbackHeldTheThread)
+{
+    // Port 1's exchange is under way when port 0's callback begins, and its answer comes while
+    // that callback holds the thread past port 1's time-out.
+    kv4sim_set_latency_us(attach_serial("FIRST"), 0, 100000);
+    kv4sim_set_latency_us(attach_serial("LATER"), 0, 200000);
+    ASSERT_EQ(find().size(), 2u);
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio(held_up::slow_first, 500), 0);
+    const uint8_t status = 12;
+    ASSERT_EQ(tkcmdsetUSB_send_command(1, &status, 1, 0, 0), 0);
+    ASSERT_EQ(tkcmdsetUSB_send_command(0, &status, 1, 0, 0), 0);
+    for (int i = 0; i < 10000 && held_up::second_result.load() == 1; ++i)
+        kv4::sleep_ms(1);
+    EXPECT_EQ(held_up::second_result.load(), 0);
+    EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
+}

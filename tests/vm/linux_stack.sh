@@ -50,4 +50,5 @@ firmware      SIM-FW 1.00
 hardware      SIM-HW A
 boot loader   SIM-BL 1.00" info 0
 expect "exchanges per second" poll 0 --count=200
+source "$(dirname "$0")/linux_many_ports.sh"
 exit $failed

@@ -175,7 +175,10 @@ std::string hidraw_node(const std::string &host, const std::string &serial, std:
 
 // Transfers that end because the endpoint was disabled or the request taken back: the device was
 // unconfigured or unplugged, nothing went wrong.
-bool ended_by_host(long result) { return result == -ESHUTDOWN || result == -ECONNRESET || result == -EAGAIN; }
+bool ended_by_host(long result)
+{
+    return result == -ESHUTDOWN || result == -ECONNRESET || result == -EAGAIN || result == -ECANCELED;
+}
 
 } // namespace
 
@@ -480,11 +483,21 @@ bool gadget_monitor::submit(iocb &io, int fd, uint16_t opcode, uint8_t *buffer, 
 // the host has the device configured.
 void gadget_monitor::read_output()
 {
-    if (!enabled_ || out_busy_)
+    if (!enabled_ || out_busy_ || deaf_)
         return;
     out_busy_ = submit(out_io_, out_, IOCB_CMD_PREAD, out_buffer_.data(), out_buffer_.size());
     if (!out_busy_)
         log_error("cannot read the OUT endpoint");
+}
+
+bool gadget_monitor::take_no_reports(bool on)
+{
+    deaf_ = on;
+    io_event cancelled;
+    if (on && out_busy_) // its completion comes through the eventfd as any other
+        syscall(SYS_io_cancel, aio_, &out_io_, &cancelled);
+    read_output();
+    return true;
 }
 
 void gadget_monitor::send_input(const uint8_t *report, std::size_t length)

@@ -43,6 +43,8 @@ class gadget_monitor final : public served_monitor {
     // ep0 (events and control requests) and the eventfd of endpoint transfers.
     void poll_fds(std::vector<int> &fds) const override { fds.insert(fds.end(), {ep0_, done_}); }
     bool handle(int fd) override;
+    // The OUT endpoint is not read meanwhile; the read waiting on it is cancelled.
+    bool take_no_reports(bool on) override;
 
   private:
     bool make();
@@ -65,7 +67,7 @@ class gadget_monitor final : public served_monitor {
 
     const std::string udc_, dir_, instance_;
     std::string mount_; // where the function's file system is mounted, once it is
-    bool made_ = false, bound_ = false, enabled_ = false, unbound_ = false;
+    bool made_ = false, bound_ = false, enabled_ = false, unbound_ = false, deaf_ = false;
     int ep0_ = -1, in_ = -1, out_ = -1, done_ = -1;
     aio_context_t aio_ = 0;
     iocb in_io_{}, out_io_{};

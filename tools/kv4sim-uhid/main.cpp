@@ -33,6 +33,8 @@ come and go); monitors are numbered from 1:
   plug N          creates it again, same serial and name (an arrival)
   add             plugs in a new monitor with the next number
   quiet N on|off  monitor N takes frames but sends no answers
+  deaf N on|off   monitor N takes no output reports, so that the host's writes wait (a gadget
+                  only: it stops reading its OUT endpoint)
   quit            unplugs every monitor and exits (so does end of input, SIGINT and SIGTERM)
 
 Prints a line when a monitor is plugged in, when its hidraw node is ready ("monitor N ready:
@@ -148,6 +150,8 @@ class simulator {
             m->plug();
         else if (m && verb == "quiet" && (state == "on" || state == "off"))
             m->quiet = state == "on";
+        else if (m && verb == "deaf" && (state == "on" || state == "off") && m->take_no_reports(state == "on"))
+            std::cout << "monitor " << n << " deaf " << state << std::endl;
         else
             std::cerr << "kv4sim-uhid: not understood: " << line << std::endl;
         return true;

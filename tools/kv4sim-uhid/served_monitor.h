@@ -34,6 +34,13 @@ class served_monitor {
     virtual void poll_fds(std::vector<int> &fds) const = 0;
     // Handles what made fd ready; false when the device is gone.
     virtual bool handle(int fd) = 0;
+    // Stops or resumes taking output reports, as a wedged monitor (or one erasing its flash) stops:
+    // the host's writes then wait. False where the transport cannot refuse a report (uhid).
+    virtual bool take_no_reports(bool on)
+    {
+        (void)on;
+        return false;
+    }
 
     unsigned number() const noexcept { return number_; }
     // A monitor that takes frames and never answers, as one whose firmware hangs.

@@ -232,6 +232,8 @@ void hidraw_services::close(hid_handle handle)
     if (!handle)
         return;
     cancel_io(handle);
+    if (hand_over_to_writer(handle))
+        return;
     ::close(handle->fd); // releases the lock too
     delete handle;
 }

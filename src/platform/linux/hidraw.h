@@ -16,14 +16,21 @@
 //   (the kernel's HID name puts the manufacturer in front of the product); any other (uhid,
 //   Bluetooth) from the HID device's HID_NAME and HID_UNIQ. Indexed strings are USB string
 //   descriptors read from the USB device's usbfs node; a HID device without one refuses them.
-// - Transfers move whole reports through the node. A write goes to the kernel at once, which for
-//   USB waits for the interrupt OUT transfer: it completes before start_write returns. It takes
-//   the length of the report with the buffer's report ID, as Windows sends a report, not the
-//   longest report's length. A read attaches the node to the transfer's event (event_source.h):
-//   the thread that waits for the event reads the report once the node is readable. The bytes
-//   after a report shorter than the buffer are zeroed, as Windows hands out every input report at
-//   the longest one's length. A device that numbers no reports sends them without an ID byte:
-//   the read puts a 0 in front, as Windows does (and a write's leading 0 the kernel drops).
+// - Transfers move whole reports through the node. A hidraw write blocks until the device took
+//   the report (usbhid waits up to 5 s for the interrupt OUT transfer), O_NONBLOCK or not, so a
+//   handle's writes go through a writer thread of its own, started at its first write: start_write
+//   queues the record and returns, the writer writes a copy of the report and then ends the record
+//   as a read is ended (outcome, then the event). A cancel ends a queued write unsent and a write
+//   already in the kernel at once, as failed: nothing can take that report back, but the record
+//   and its buffer are free again, and the writer alone waits for the kernel (its next write
+//   follows once the kernel is done). A monitor that takes that report late may answer it, as
+//   after a cancel that lost the race on Windows. A write takes the length of the report with the
+//   buffer's report ID, as Windows sends a report, not the longest report's length. A read
+//   attaches the node to the transfer's event (event_source.h): the thread that waits for the
+//   event reads the report once the node is readable. The bytes after a report shorter than the
+//   buffer are zeroed, as Windows hands out every input report at the longest one's length. A
+//   device that numbers no reports sends them without an ID byte: the read puts a 0 in front, as
+//   Windows does (and a write's leading 0 the kernel drops).
 // - Plug events come from a libudev monitor of the hidraw subsystem: the udev daemon's events when
 //   one runs (so that the node's permissions are set before the library opens it), the kernel's
 //   otherwise. Volumes: none. What a Windows host is told of a volume is a drive letter, which a
@@ -41,8 +48,11 @@
 
 namespace kv4 {
 
+struct hidraw_writer;
+
 struct hid_device_object {
     int fd = -1;
+    std::atomic<hidraw_writer *> writer{nullptr}; // from the first write on
     dev_t node = 0;                 // the node's device number, to find it in sysfs
     std::atomic<uint32_t> error{0}; // the last error, as Windows would number it
     descriptor_caps descriptor;     // parsed at open
@@ -65,6 +75,11 @@ inline uint16_t sent_length(const uint16_t (&own_lengths)[256], const uint8_t *b
     const uint16_t own = own_lengths[buffer[0]];
     return own && own < length ? own : length;
 }
+
+// Ends the handle's writer. False when it has ended (or never ran): the caller closes the node and
+// frees the handle. True while the kernel still holds a write: the writer does both once it
+// returns.
+bool hand_over_to_writer(hid_device_object *handle) noexcept;
 
 // Windows's numbers for what an errno says.
 uint32_t windows_error(int error) noexcept;

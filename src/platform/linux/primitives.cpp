@@ -89,9 +89,16 @@ std::mutex event_mutex;           // guards every event, source and waiter
 waiter *waiters = nullptr;        // the threads in poll()
 event_source *attached = nullptr; // every source attached to an event
 
-// The calling thread's wake descriptor, made at its first wait and closed when it ends.
+// The calling thread's wake descriptor, made at its first wait and closed when it ends. A thread
+// that was refused one (out of descriptors) asks again at its next wait.
 struct wake_descriptor {
-    int fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+    int fd = -1;
+    int get()
+    {
+        if (fd < 0)
+            fd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        return fd;
+    }
     wake_descriptor() = default;
     wake_descriptor(const wake_descriptor &) = delete;
     wake_descriptor &operator=(const wake_descriptor &) = delete;
@@ -236,7 +243,7 @@ int event_wait_any(const event_handle *events, std::size_t count, uint32_t timeo
         if (!events[i])
             return wait_failed;
     static thread_local wake_descriptor own_wake;
-    const int wake_fd = own_wake.fd; // one look-up of the thread's descriptor per wait
+    const int wake_fd = own_wake.get(); // one look-up of the thread's descriptor per wait
     if (wake_fd < 0)
         return wait_failed;
     // The clock is read again only when a wake-up leaves the wait unfinished.

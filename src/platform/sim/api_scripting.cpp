@@ -1,5 +1,6 @@
 // The C interface: faults, timing, answers, memories, wire log and volumes of simulated monitors.
 #include "platform/sim/api.h"
+#include "platform/sim/hidraw_node.h"
 
 #include "platform/device_change.h"
 #include "platform/platform.h"
@@ -20,14 +21,27 @@ extern "C" {
 KV4SIM_API int kv4sim_set_fault(kv4sim_monitor *m, int fault, int on)
 {
     return guarded([&]() -> int {
-        if (fault < KV4SIM_FAULT_REFUSE_WRITE || fault > KV4SIM_FAULT_REFUSE_INDEXED_STRINGS)
+        if (fault < KV4SIM_FAULT_REFUSE_WRITE || fault > KV4SIM_FAULT_WRITE_STALLS)
             return KV4SIM_INVALID_PARAMETER;
         return on_bus(m, [=](monitor &found) {
             found.faults = on ? found.faults | 1u << fault : found.faults & ~(1u << fault);
             if (fault == KV4SIM_FAULT_CANCEL_STUCK && !on)
                 the_bus().release_stuck(found);
+            if (fault == KV4SIM_FAULT_WRITE_STALLS && !on)
+                found.fail_stalled_writes();
             return 0;
         });
+    });
+}
+
+KV4SIM_API int kv4sim_set_rule(int rule, int on)
+{
+    return guarded([&] {
+        if (rule != KV4SIM_RULE_READ_BY_WAITER || !nodes_available())
+            return KV4SIM_INVALID_PARAMETER;
+        std::lock_guard<std::mutex> guard(the_bus().mutex);
+        the_bus().reads_by_waiter = on != 0;
+        return 0;
     });
 }
 

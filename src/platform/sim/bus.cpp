@@ -85,6 +85,7 @@ void bus::clear() noexcept
     monitors.clear();
     attach_count = 0;
     next_socket_ = 1;
+    reads_by_waiter = false;
     volumes_present = 0;
     for (std::string &label : labels)
         label.clear();

@@ -56,6 +56,8 @@ class bus {
     // that Windows does not report. Counted, and the start is refused.
     unsigned record_reuses = 0;
     time_point last_late_answer{};
+    // KV4SIM_RULE_READ_BY_WAITER: handles opened from now on end reads only for a waiter.
+    bool reads_by_waiter = false;
 
     // ---- Timed completions -------------------------------------------------------------------
     // Something became due later: runs the timer thread, started on first need (lock held).

@@ -4,6 +4,7 @@
 
 #include "platform/hid_services.h"
 
+#include <atomic>
 #include <chrono>
 
 namespace kv4::sim {
@@ -13,6 +14,7 @@ using time_point = clock::time_point;
 constexpr time_point at_once{}; // a due time that has always passed: no clock reading needed
 
 class monitor;
+struct hidraw_node;
 
 // The state of one transfer, kept in the core's record (hid_transfer::os) so that starting a
 // transfer allocates nothing.
@@ -22,7 +24,7 @@ struct transfer_state {
     time_point due = at_once;     // when a write completes, or a cancelled transfer ends
     const monitor *stuck_on = nullptr; // a cancelled transfer held by this monitor's stuck driver
     uint16_t length = 0;
-    hid_io outcome = hid_io::completed;
+    std::atomic<hid_io> outcome{hid_io::completed}; // a waiter ends a read on a node without the bus lock
     bool read = false;
 };
 
@@ -36,6 +38,7 @@ struct handle {
     hid_access access = hid_access::probe;
     hid_transfer *pending = nullptr;
     uint32_t last_error = 0; // as the system would report it
+    hidraw_node *node = nullptr; // opened under KV4SIM_RULE_READ_BY_WAITER (hidraw_node.h)
 
     void add(hid_transfer *transfer) noexcept;
     // Takes the transfer out of the pending list; false when it was not in it.

@@ -1,6 +1,7 @@
 // HID device services over the simulated bus: finding and opening monitors, their strings and
 // their report layout.
 #include "platform/sim/bus.h"
+#include "platform/sim/hidraw_node.h"
 #include "platform/sim/services.h"
 #include "platform/text.h"
 
@@ -86,6 +87,11 @@ hid_handle services::open(const char *path, hid_access access, uint32_t *last_er
         delete h;
         return nullptr;
     }
+    if (access == hid_access::transfer && the_bus().reads_by_waiter && !(h->node = open_node(m->input_bytes))) {
+        set_error(last_error, error_not_enough_memory);
+        delete h;
+        return nullptr;
+    }
     h->owner = m;
     h->access = access;
     m->holder = h;
@@ -106,6 +112,7 @@ void services::close(hid_handle hh)
             the_bus().cancel(*h, h->pending);
         if (h->owner)
             h->owner->holder = nullptr;
+        close_node(h->node);
     }
     delete h;
 }

@@ -2,6 +2,7 @@
 #include "platform/sim/monitor.h"
 
 #include "platform/sim/bus.h"
+#include "platform/sim/hidraw_node.h"
 
 #include <algorithm>
 #include <new>
@@ -39,6 +40,8 @@ time_point monitor::advance(time_point now) noexcept
     time_point next = time_point::max();
     if (!holder)
         return next;
+    if (holder->node)
+        fill_node(*holder->node, input, now);
     hid_transfer *t = holder->pending;
     while (t) {
         transfer_state &state = state_of(t);
@@ -64,8 +67,20 @@ void monitor::unplug() noexcept
     if (!holder)
         return;
     holder->fail_all();
+    if (holder->node)
+        unplug_node(*holder->node);
     holder->owner = nullptr;
     holder = nullptr;
+}
+
+void monitor::fail_stalled_writes() noexcept
+{
+    for (hid_transfer *t = holder ? holder->pending : nullptr; t;) {
+        hid_transfer *following = state_of(t).next;
+        if (!state_of(t).read && state_of(t).due == time_point::max())
+            holder->finish(t, hid_io::failed);
+        t = following;
+    }
 }
 
 std::size_t monitor::frame_length(uint8_t report_id, std::size_t length) const noexcept

@@ -61,6 +61,8 @@ class monitor : public std::enable_shared_from_this<monitor> {
     time_point advance(time_point now) noexcept;
     // Leaves the bus: the open handle dies, its transfers fail, unread input is lost.
     void unplug() noexcept;
+    // Fails the writes that KV4SIM_FAULT_WRITE_STALLS holds.
+    void fail_stalled_writes() noexcept;
 
     // ---- Command handling --------------------------------------------------------------------
     // The length of the frame in an output report of `length` bytes with that ID in byte 0: what

@@ -2,6 +2,7 @@
 // completion and the answer's arrival are immediate or, with latencies, come from the bus timer.
 // Without latencies and wire log an exchange allocates nothing.
 #include "platform/sim/bus.h"
+#include "platform/sim/hidraw_node.h"
 #include "platform/sim/services.h"
 
 #include <algorithm>
@@ -99,6 +100,11 @@ hid_io services::start_write(hid_handle hh, const uint8_t *buffer, uint16_t leng
             return refuse(h, t, error);
         if (h.owner->fault(KV4SIM_FAULT_UNPLUG_ON_WRITE))
             return unplug_mid_write(lock, h, t, buffer, length);
+        if (h.owner->fault(KV4SIM_FAULT_WRITE_STALLS)) { // pending until cancelled or the fault clears
+            state_of(t).due = time_point::max();
+            h.add(t);
+            return hid_io::pending;
+        }
         m = h.owner->shared_from_this();
         answers = !m->fault(KV4SIM_FAULT_NO_ANSWER);
     }
@@ -121,6 +127,8 @@ hid_io services::start_read(hid_handle hh, uint8_t *buffer, uint16_t length, hid
     transfer_state &state = start_state(t);
     if (const uint32_t error = transfer_error(h, length, true))
         return refuse(h, t, error);
+    if (h.node)
+        return start_node_read(*h.node, buffer, length, t);
     if (h.owner->input.pop_arrived(clock::now(), buffer, length)) {
         event_set(t->event);
         return hid_io::completed;
@@ -142,6 +150,8 @@ void services::cancel_transfer(hid_handle hh, hid_transfer *t)
 {
     std::lock_guard<std::mutex> guard(the_bus().mutex);
     the_bus().cancel(*sim::as_sim(hh), t);
+    if (handle *h = sim::as_sim(hh); h->node)
+        cancel_node_read(*h->node, t);
 }
 
 void services::cancel_io(hid_handle hh)
@@ -150,6 +160,8 @@ void services::cancel_io(hid_handle hh)
     std::lock_guard<std::mutex> guard(the_bus().mutex);
     while (h.pending)
         the_bus().cancel(h, h.pending);
+    if (h.node)
+        cancel_node_reads(*h.node);
 }
 
 bool services::flush_input(hid_handle hh)
@@ -159,6 +171,8 @@ bool services::flush_input(hid_handle hh)
     if (!h.owner)
         return false;
     h.owner->input.drop_arrived(clock::now());
+    if (h.node)
+        drain_node(*h.node);
     return true;
 }
 
