@@ -430,18 +430,16 @@ KV4USBCP_API int16_t tkcmdsetUSB_register_asyncio(tkusb_asyncio_callback callbac
 /* Stops the I/O thread, waiting at most twice the timeout: TKUSB_EVENT_TIMEOUT_ERR when it did not
  * end by then (as when called from the callback itself), TKUSB_EVENT_REGISTER_ERR when nothing is
  * registered. Exchanges under way end with TKUSB_ASYNC_UNREGISTERED. The registration is cleared
- * in either case, and no exchange is accepted after the call; but after TKUSB_EVENT_TIMEOUT_ERR the
- * thread still runs: once the callback it is in returns, it ends every exchange still under way
- * with its one callback (TKUSB_ASYNC_UNREGISTERED), through the callback it was registered with,
- * and then ends. Until it has, registering again returns TKUSB_EVENT_REGISTER_ERR, so a
- * registration that succeeds tells that no callback of the old one is to come. Unregister before
+ * in either case and no exchange is accepted after the call. After TKUSB_EVENT_TIMEOUT_ERR the
+ * thread still runs until the callback it is in returns; the exchanges it still holds then end
+ * without a callback (none is registered any more) and their ports are idle again. Until that
+ * thread has ended, registering again returns TKUSB_EVENT_REGISTER_ERR. Unregister before
  * tkcmdsetUSB_shutdown_all. */
 KV4USBCP_API int16_t tkcmdsetUSB_unregister_asyncio(void);
-/* Queues command for the I/O thread and returns at once; 0 means exactly one callback follows,
- * also when an unregistration times out (above): the answer (the smallest input report that holds
- * the command carries both ways; at most 128 bytes of it), a failure code, or
- * TKUSB_READ_TIMEOUT_ERR after the timeout. The fourth argument
- * is not used. TKUSB_NO_PORT_INIT_ERR, TKUSB_INVALID_PORT_ERR, TKUSB_ASYNC_UNREGISTERED,
+/* Queues command for the I/O thread and returns at once; 0 means exactly one callback follows
+ * (unless an unregistration times out first, above): the answer (the smallest input report that
+ * holds the command carries both ways; at most 128 bytes of it), a failure code, or
+ * TKUSB_READ_TIMEOUT_ERR after the timeout. The fourth argument is not used. TKUSB_NO_PORT_INIT_ERR, TKUSB_INVALID_PORT_ERR, TKUSB_ASYNC_UNREGISTERED,
  * TKUSB_INVALID_PARAMETER (null command), TKUSB_DEVICE_CLOSED_ERR, TKUSB_TOOLONG_REPORT_ERR, or
  * TKUSB_ASYNC_INPROGRESS_ERR while an exchange or a command holds the port. The callback may
  * queue the next exchange. */

@@ -38,6 +38,8 @@ void tkusb_platform_wake_io_thread()
         event_set(wake_event);
 }
 
+tkusb_asyncio_callback async_callback() { return registered_callback.load(); }
+
 bool set_async_registration(tkusb_asyncio_callback callback, event_handle event)
 {
     std::lock_guard<std::mutex> guard(registration_guard);

@@ -17,6 +17,9 @@ int16_t tkusb_platform_asyncio_registered();
 // Signals the I/O thread's wake event if a registration holds one; otherwise does nothing.
 void tkusb_platform_wake_io_thread();
 
+// The registered callback, or null.
+tkusb_asyncio_callback async_callback();
+
 // Stores a registration. Returns false, and stores nothing, when one is held already.
 bool set_async_registration(tkusb_asyncio_callback callback, event_handle wake_event);
 

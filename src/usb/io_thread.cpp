@@ -25,8 +25,9 @@
 //   which is cleared under its own guard before the thread's state goes; the thread owns the event.
 // - Shutdown while registered: the device objects the thread may hold are kept until it ends.
 // - A callback that unregisters: the join times out (TKUSB_EVENT_TIMEOUT_ERR after twice the
-//   timeout), and the thread ends when the callback returns, after it has ended the exchanges
-//   still under way, each with its one callback.
+//   timeout) and clears the registration; the thread ends when the callback returns. The
+//   exchanges it still holds then end without a callback: the callback is read afresh for every
+//   call, and none is registered any more.
 #include "usb/io_thread.h"
 
 #include "platform/platform.h"
@@ -50,19 +51,13 @@ constexpr uint32_t longest_wait_ms = 10;
 constexpr uint16_t response_capacity = 128;
 
 // What one registration's thread needs; shared by the thread and the registration, so that
-// neither outlives it. The thread calls back through its own copy of the callback: an
-// unregistration that times out clears the registration, and the thread still owes a callback to
-// every exchange it holds.
+// neither outlives it.
 struct io_run {
-    io_run(tkusb_asyncio_callback to_call, uint16_t timeout)
-        : callback(to_call), timeout_ms(timeout), wake(event_create())
-    {
-    }
+    explicit io_run(uint16_t timeout) : timeout_ms(timeout), wake(event_create()) {}
     ~io_run() { event_close(wake); }
     io_run(const io_run &) = delete;
     io_run &operator=(const io_run &) = delete;
 
-    const tkusb_asyncio_callback callback;
     const uint16_t timeout_ms;
     const event_handle wake;
     std::atomic<bool> stop{false};
@@ -260,7 +255,8 @@ class io_loop {
         // signal must stand.
         event_reset(port.device->async_event);
         port.device->compare_and_set_state(port.device->io_state.load(), TKUSB_IO_IDLE);
-        run_.callback(port.port, data, length, result, static_cast<int16_t>(tag));
+        if (tkusb_asyncio_callback callback = async_callback())
+            callback(port.port, data, length, result, static_cast<int16_t>(tag));
     }
 
     // Until the wake event, a port's event, or the next time-out; at most 10 ms. The port whose
@@ -349,7 +345,7 @@ int16_t tkusb_platform_register_asyncio(tkusb_asyncio_callback callback, uint16_
     std::shared_ptr<io_run> run;
     std::unique_ptr<std::shared_ptr<io_run>> for_thread;
     try {
-        run = std::make_shared<io_run>(callback, timeout_ms);
+        run = std::make_shared<io_run>(timeout_ms);
         for_thread.reset(new std::shared_ptr<io_run>(run));
     } catch (const std::bad_alloc &) {
         return TKUSB_ASYNC_REGISTER_ERR;

@@ -17,8 +17,8 @@ int16_t tkusb_platform_register_asyncio(tkusb_asyncio_callback callback, uint16_
 // Stops the I/O thread and waits for it at most twice the timeout: 0, TKUSB_EVENT_TIMEOUT_ERR when
 // it has not ended by then (it ends by itself later, as when a callback unregisters), or
 // TKUSB_EVENT_REGISTER_ERR when nothing is registered. The registration is cleared either way.
-// Exchanges still under way when the thread stops end with TKUSB_ASYNC_UNREGISTERED, each in one
-// callback through the callback the thread was started with, also after a time-out.
+// Exchanges still under way when the thread stops end with TKUSB_ASYNC_UNREGISTERED; after a
+// time-out the registration is cleared before the thread stops, and they end without a callback.
 int16_t tkusb_platform_unregister_asyncio();
 
 } // namespace kv4
