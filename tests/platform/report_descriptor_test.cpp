@@ -64,6 +64,7 @@ TEST(ReportDescriptor, ReadsAsWindowsDoesAndRefusesMalformedOnes)
         {std::string("c0") * 4097, "descriptor longer than 4096 bytes"},
         {"a1010600", "item runs past the end"},
         {"a101fe05000102", "item runs past the end"},
+        {"fe00aa", "0: | 0: | 0: /"}, // a long item of no data bytes ends the descriptor
         {"b4", "Pop without Push"},
         {std::string("a4") * 17, "Push nested deeper than 16"},
         {"c0", "End Collection without Collection"},

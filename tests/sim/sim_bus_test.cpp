@@ -152,6 +152,7 @@ TEST_F(SimBus, BadArgumentsAreRefused)
     EXPECT_EQ(kv4sim_wire_get(m, 0, &entry), KV4SIM_INVALID_PARAMETER);
     EXPECT_EQ(kv4sim_set_fault(m, 0, 1), KV4SIM_INVALID_PARAMETER);
     EXPECT_EQ(kv4sim_set_fault(m, KV4SIM_FAULT_WRITE_STALLS + 1, 1), KV4SIM_INVALID_PARAMETER);
+    EXPECT_EQ(kv4sim_set_fault(m, KV4SIM_FAULT_WRITE_STALLS, 1), 0); // the last fault is one
     EXPECT_EQ(kv4sim_read_memory(m, 4, 0, &byte, 1), KV4SIM_INVALID_PARAMETER);
     EXPECT_EQ(kv4sim_read_memory(m, KV4SIM_EEPROM, 8191, &byte, 1), 0);
     EXPECT_EQ(kv4sim_read_memory(m, KV4SIM_EEPROM, 8192, &byte, 1), KV4SIM_INVALID_PARAMETER);
