@@ -100,7 +100,9 @@ KV4SIM_API const char *kv4sim_path(const kv4sim_monitor *m);
  * write longer than the largest output report (report ID included) and a read shorter than the
  * largest input report are refused; a cancelled transfer, or one pending when its handle is
  * closed, ends as failed a few hundred microseconds later, not at once; starting a transfer with a
- * record whose transfer is still pending is refused. */
+ * record whose transfer is still pending is refused. A start refused at once leaves the record's
+ * status pending, as kernel32 leaves it, though the record is free for the next transfer: only the
+ * library's own bookkeeping may take it for failed. */
 
 #define KV4SIM_FAULT_REFUSE_WRITE 1     /* starting a write fails outright */
 #define KV4SIM_FAULT_REFUSE_READ 2      /* starting a read fails outright */

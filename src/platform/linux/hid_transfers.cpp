@@ -64,7 +64,7 @@ bool begin(hid_handle handle, hid_transfer *transfer)
 
 } // namespace
 
-hid_io hidraw_services::start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer)
+hid_io hidraw_services::platform_start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer)
 {
     if (!begin(handle, transfer) || !buffer || length == 0)
         return hid_io::failed;
@@ -84,7 +84,7 @@ hid_io hidraw_services::start_write(hid_handle handle, const uint8_t *buffer, ui
     return hid_io::completed;
 }
 
-hid_io hidraw_services::start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer)
+hid_io hidraw_services::platform_start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer)
 {
     if (!begin(handle, transfer) || !buffer || length == 0)
         return hid_io::failed;
@@ -97,7 +97,7 @@ hid_io hidraw_services::start_read(hid_handle handle, uint8_t *buffer, uint16_t 
     return hid_io::pending;
 }
 
-hid_io hidraw_services::outcome(hid_transfer *transfer)
+hid_io hidraw_services::platform_outcome(hid_transfer *transfer)
 {
     return transfer ? outcome_of(state_of(transfer)) : hid_io::failed;
 }

@@ -87,6 +87,8 @@ hid_io started(os_device &device, BOOL done)
 
 // The status the kernel writes into the record when the transfer completes. Reading it needs no
 // handle, so the outcome can be asked after the file was closed, while a cancelled transfer ends.
+// After a start refused at once it still holds the STATUS_PENDING that kernel32 put there before
+// calling the system; the seam's own bookkeeping answers for such a record, not this.
 constexpr ULONG_PTR status_pending = 0x103; // STATUS_PENDING
 
 hid_io result_of(const OVERLAPPED *record)
@@ -330,17 +332,17 @@ public:
         return os(handle).noted(HidD_SetFeature(os_handle(handle), const_cast<uint8_t *>(buffer), length));
     }
 
-    hid_io start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer) override
+    hid_io platform_start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer) override
     {
         return started(os(handle), WriteFile(os_handle(handle), buffer, length, nullptr, prepare(transfer)));
     }
 
-    hid_io start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer) override
+    hid_io platform_start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer) override
     {
         return started(os(handle), ReadFile(os_handle(handle), buffer, length, nullptr, prepare(transfer)));
     }
 
-    hid_io outcome(hid_transfer *transfer) override { return result_of(overlapped(transfer)); }
+    hid_io platform_outcome(hid_transfer *transfer) override { return result_of(overlapped(transfer)); }
 
     // CancelIoEx, not CancelIo: CancelIo only reaches transfers started by the calling thread,
     // while the core cancels from whichever thread notices a time-out or closes the port. Nothing
