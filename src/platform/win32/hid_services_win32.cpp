@@ -192,14 +192,26 @@ bool interface_described(HDEVINFO set, SP_DEVICE_INTERFACE_DATA *data)
     return description_readable(set, &device);
 }
 
-// Wine answers SetupDiOpenDeviceInterfaceA with a stub that always fails. The same interface is
-// then looked for among the present ones; on Windows an interface that the direct open does not
-// know is not among them either, so the answer does not change there.
+// Device interface paths name the same interface whatever their letter case (Windows broadcasts
+// them in upper case and lists them in lower case). Compared ASCII letter by letter: lstrcmpiA
+// folds by the user's locale, and in a Turkish one "I" is not the capital of "i".
+bool same_interface_path(const char *a, const char *b)
+{
+    const auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+    for (; *a && fold(*a) == fold(*b); ++a, ++b) {
+    }
+    return *a == *b;
+}
+
+// Wine answers SetupDiOpenDeviceInterfaceA with a stub that always fails; on Windows it works and
+// this is never reached for a present interface. The same interface is then looked for among the
+// present ones, by the rule above, which is Windows's own; on Windows an interface that the
+// direct open does not know is not among them either, so the answer does not change there.
 bool present_interface_described(const char *path)
 {
     bool described = false;
     each_present_interface([&](HDEVINFO set, SP_DEVICE_INTERFACE_DATA *data, const char *listed) {
-        if (lstrcmpiA(listed, path) != 0)
+        if (!same_interface_path(listed, path))
             return false;
         described = interface_described(set, data);
         return true;
