@@ -217,6 +217,27 @@ TEST_F(DeviceEvents, VolumesReachVariantsTwoAndThreeWithTheirTexts)
     }
 }
 
+// A host that pumps messages in its callback (a MessageBox saying "Monitor disconnected") while
+// the monitor is plugged in again: the arrival is handled after the removal's callback returned,
+// so the port the arrival opened stays open.
+TEST_F(DeviceEvents, ABroadcastDuringACallbackIsHandledAfterIt)
+{
+    static kv4sim_monitor *monitor = nullptr;
+    monitor = attach();
+    ASSERT_EQ(tkcmdsetUSB_register_events([](uint16_t port, int32_t code) {
+                  on_event1(port, code);
+                  if (code == TKUSB_EVENT_DEVICE_DISCONNECTED) {
+                      kv4sim_reattach(monitor, 0); // its arrival is sent on this thread
+                      events.add("returned");
+                  }
+              }),
+              0);
+    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1)});
+    kv4sim_detach(monitor);
+    EXPECT_EQ(events.take(3), (std::vector<std::string>{line(0, 2), "returned", line(0, 1)}));
+    EXPECT_TRUE(port_open(0));
+}
+
 TEST_F(DeviceEvents, UnregisteringFromTheCallbackTimesOutAndTheThreadStillEnds)
 {
     static int16_t from_callback = 0;
