@@ -71,7 +71,7 @@ struct deferred_broadcast {
     uintptr_t wparam;
     std::vector<unsigned char> record; // one byte more than the record, zero: a name stays terminated
 };
-bool handling = false;
+thread_local bool handling = false; // the window's thread's; a procedure called elsewhere has its own
 std::deque<deferred_broadcast> deferred;
 
 void defer(uintptr_t wparam, intptr_t lparam)
