@@ -13,6 +13,10 @@
  * Null output pointers: where a function needs an output pointer to report its answer and the
  * host passes null, the function returns TKUSB_INVALID_PARAMETER and changes nothing. A length of
  * 0 writes nothing.
+ *
+ * Unloading (Windows): each of the library's threads (the I/O thread, the notification thread)
+ * keeps the DLL loaded while it runs, so a FreeLibrary while one runs is safe; the DLL leaves the
+ * process when the last of them has ended. Unregister first, or it stays for as long as they run.
  */
 #ifndef KV4USBCP_H
 #define KV4USBCP_H
@@ -395,7 +399,11 @@ KV4USBCP_API int16_t tkcmdsetUSB_set_feature(uint16_t port, uint16_t value, uint
  * - One variant at a time: registering while any variant is registered returns
  *   TKUSB_EVENT_REGISTER_ERR, as does registering while the thread of an earlier registration is
  *   still ending, or when the system refuses the thread or its window. Registration returns once
- *   the thread has its window, so an unregistration right after it always reaches the thread.
+ *   the thread has its window, so an unregistration right after it always reaches the thread. It
+ *   waits at most 5000 ms for that: a thread cannot start while the host holds the loader lock (a
+ *   registration from DllMain or a static constructor). It then returns TKUSB_EVENT_TIMEOUT_ERR,
+ *   nothing stays registered, and the thread, once it runs, ends without a window; register
+ *   again from elsewhere.
  * - Unregistering waits at most 1000 ms for the thread: TKUSB_EVENT_TIMEOUT_ERR when it did not
  *   end by then (always so from inside the callback; the thread then ends once the callback
  *   returns). A cleared callback is never called, even by a thread that outlives it.

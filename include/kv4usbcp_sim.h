@@ -107,7 +107,9 @@ KV4SIM_API const char *kv4sim_path(const kv4sim_monitor *m);
  * write longer than the largest output report (report ID included) and a read shorter than the
  * largest input report are refused; a cancelled transfer, or one pending when its handle is
  * closed, ends as failed a few hundred microseconds later, not at once; starting a transfer with a
- * record whose transfer is still pending is refused. */
+ * record whose transfer is still pending is refused. A start refused at once leaves the record's
+ * status pending, as kernel32 leaves it, though the record is free for the next transfer: only the
+ * library's own bookkeeping may take it for failed. */
 
 #define KV4SIM_FAULT_REFUSE_WRITE 1     /* starting a write fails outright */
 #define KV4SIM_FAULT_REFUSE_READ 2      /* starting a read fails outright */
@@ -205,8 +207,10 @@ KV4SIM_API int kv4sim_announce_volume(uint32_t unitmask, int arrived, uint16_t f
 /* Plugging a monitor in (kv4sim_attach, kv4sim_reattach) broadcasts the arrival of its device
  * path, unplugging it (kv4sim_detach, kv4sim_destroy, kv4sim_reset) its removal, and
  * kv4sim_announce_volume the volume's arrival or removal, to the library's notification window as
- * the system would. These deliver a broadcast alone, so that a host can be shown what the system
- * may also send: */
+ * the system would. The system sends these messages: called from inside an event callback (on
+ * the notification thread), the broadcast reaches the window at once, as one does when a host's
+ * callback runs a message loop (a MessageBox). These deliver a broadcast alone, so that a host can
+ * be shown what the system may also send: */
 #define KV4SIM_ARRIVAL 0x8000         /* DBT_DEVICEARRIVAL */
 #define KV4SIM_REMOVE_PENDING 0x8003  /* DBT_DEVICEREMOVEPENDING */
 #define KV4SIM_REMOVE_COMPLETE 0x8004 /* DBT_DEVICEREMOVECOMPLETE */

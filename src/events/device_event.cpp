@@ -7,8 +7,13 @@
 #include "usb/discovery.h"
 #include "usb/registry.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdio>
+#include <cstring>
+#include <deque>
+#include <new>
+#include <vector>
 
 namespace kv4 {
 
@@ -43,6 +48,57 @@ const char *interface_path(const dev_broadcast_deviceinterface *record, char *bu
     return buffer;
 }
 
+// One device-change broadcast: a HID interface or, for variants 2 and 3, a volume.
+void handle_broadcast(int variant, uintptr_t wparam, intptr_t lparam)
+{
+    const auto *header = reinterpret_cast<const dev_broadcast_hdr *>(lparam);
+    char wide_path[1024];
+    if (header->devicetype == dbt_devtyp_deviceinterface)
+        tkusb_platform_device_event(
+            variant,
+            interface_path(reinterpret_cast<const dev_broadcast_deviceinterface *>(lparam), wide_path, sizeof wide_path),
+            wparam == dbt_device_arrival);
+    else if (header->devicetype == dbt_devtyp_volume && variant != 1)
+        tkusb_platform_volume_event(variant, wparam, reinterpret_cast<const dev_broadcast_volume *>(lparam));
+}
+
+// The system sends WM_DEVICECHANGE, so any message retrieval on the notification thread (the
+// modal loop of a MessageBox that a host shows from its callback) hands the procedure the next
+// broadcast while one is still being handled. Such a broadcast is kept, with a copy of its record,
+// and handled once the current handling is over: one event at a time, in order, and event_text
+// untouched while a callback holds it. Only the notification thread gets here.
+struct deferred_broadcast {
+    uintptr_t wparam;
+    std::vector<unsigned char> record; // one byte more than the record, zero: a name stays terminated
+};
+thread_local bool handling = false; // the window's thread's; a procedure called elsewhere has its own
+std::deque<deferred_broadcast> deferred;
+
+void defer(uintptr_t wparam, intptr_t lparam)
+{
+    const auto *header = reinterpret_cast<const dev_broadcast_hdr *>(lparam);
+    const std::size_t size = std::max<std::size_t>(header->size, sizeof(dev_broadcast_volume)) + 1;
+    try {
+        deferred.push_back({wparam, std::vector<unsigned char>(size)});
+    } catch (const std::bad_alloc &) {
+        return; // lost, as a broadcast is when the system cannot deliver it
+    }
+    std::memcpy(deferred.back().record.data(), header, header->size);
+}
+
+// Runs handle() with the broadcasts that arrive meanwhile deferred, then those in order.
+template <typename Handle> void in_turn(int variant, Handle handle)
+{
+    handling = true;
+    handle();
+    while (!deferred.empty()) {
+        const deferred_broadcast next = std::move(deferred.front());
+        deferred.pop_front();
+        handle_broadcast(variant, next.wparam, reinterpret_cast<intptr_t>(next.record.data()));
+    }
+    handling = false;
+}
+
 template <int Variant>
 intptr_t tkusb_platform_event_window_proc(window_handle window, uint32_t message, uintptr_t wparam, intptr_t lparam)
 {
@@ -58,15 +114,10 @@ intptr_t tkusb_platform_event_window_proc(window_handle window, uint32_t message
                              wparam == dbt_device_remove_complete;
         if (!handled || !lparam)
             return 0;
-        const auto *header = reinterpret_cast<const dev_broadcast_hdr *>(lparam);
-        char wide_path[1024];
-        if (header->devicetype == dbt_devtyp_deviceinterface)
-            tkusb_platform_device_event(
-                Variant,
-                interface_path(reinterpret_cast<const dev_broadcast_deviceinterface *>(lparam), wide_path, sizeof wide_path),
-                wparam == dbt_device_arrival);
-        else if (header->devicetype == dbt_devtyp_volume && Variant != 1)
-            tkusb_platform_volume_event(Variant, wparam, reinterpret_cast<const dev_broadcast_volume *>(lparam));
+        if (handling)
+            defer(wparam, lparam);
+        else
+            in_turn(Variant, [&] { handle_broadcast(Variant, wparam, lparam); });
         return 0;
     }
     default:
@@ -101,8 +152,10 @@ window_procedure event_window_procedure(int variant)
 
 void tkusb_platform_scan_devices(int variant)
 {
-    for (const std::string &path : present_paths())
-        tkusb_platform_device_event(variant, path.c_str(), 1);
+    in_turn(variant, [variant] {
+        for (const std::string &path : present_paths())
+            tkusb_platform_device_event(variant, path.c_str(), 1);
+    });
 }
 
 void tkusb_platform_device_event(int variant, const char *path, int connect)

@@ -31,7 +31,9 @@ event_slots &event_registration();
 // Stores the callback of a variant and starts the notification thread, returning once the thread
 // has its window and device notification: 0; TKUSB_EVENT_REGISTER_ERR while any variant is
 // registered (one thread serves one variant at a time), when the thread of an earlier
-// registration is still ending, or when the thread or its window cannot be set up.
+// registration is still ending, or when the thread or its window cannot be set up;
+// TKUSB_EVENT_TIMEOUT_ERR when the thread has not set up in 5000 ms (it then ends without a
+// window whenever it runs).
 int16_t tkusb_platform_register_events(int variant, event_callback callback);
 // Asks the thread to end and waits 1000 ms for it: 0; TKUSB_EVENT_REGISTER_ERR when the variant
 // is not registered; TKUSB_EVENT_TIMEOUT_ERR when the thread did not end in time (as when called

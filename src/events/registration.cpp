@@ -5,7 +5,9 @@
 #include "platform/platform.h"
 #include "usb/custody.h"
 
+#include <atomic>
 #include <mutex>
+#include <new>
 
 namespace kv4 {
 
@@ -15,11 +17,27 @@ namespace {
 std::mutex registration_guard;
 thread_handle thread_slot = nullptr;
 
-// What the registrar and the starting thread share until the thread says how its start went.
+// How long registering waits for the new thread to have its window. A thread is set up in
+// moments, unless it cannot start at all: a host registering from DllMain or a static constructor
+// holds the loader lock, which every new thread needs before it runs.
+constexpr uint32_t startup_bound_ms = 5000;
+
+// What the registrar and the starting thread share until the thread says how its start went, or
+// the registrar gave up waiting. Whichever of the two leaves it last frees it.
 struct event_startup {
+    enum { waiting, running, failed, abandoned };
     int variant;
     event_handle ready;
-    bool running;
+    std::atomic<int> state{waiting};
+    std::atomic<int> holders{2};
+
+    void leave()
+    {
+        if (holders.fetch_sub(1) == 1) {
+            event_close(ready);
+            delete this;
+        }
+    }
 };
 
 bool any_registered(const event_slots &slots)
@@ -51,25 +69,34 @@ int16_t tkusb_platform_register_events(int variant, event_callback callback)
     std::lock_guard<std::mutex> guard(registration_guard);
     if (any_registered(event_registration()))
         return TKUSB_EVENT_REGISTER_ERR;
-    event_startup startup{variant, event_create(), false};
-    if (!startup.ready)
+    auto *startup = new (std::nothrow) event_startup{variant, event_create()};
+    if (!startup || !startup->ready) {
+        delete startup;
         return TKUSB_EVENT_REGISTER_ERR;
+    }
     store_slot(variant, callback);
     library_thread_starting();
-    thread_handle thread = thread_start(tkusb_platform_event_thread, &startup);
-    if (!thread)
+    thread_handle thread = thread_start(tkusb_platform_event_thread, startup);
+    int state = event_startup::failed;
+    if (!thread) {
         library_thread_ended();
-    else
-        event_wait(startup.ready, 0xFFFFFFFF); // set up in moments: it does not wait for anything
-    event_close(startup.ready);
-    if (!startup.running) {
+        startup->holders.store(1); // no thread shares it
+    } else {
+        event_wait(startup->ready, startup_bound_ms);
+        // Not started in time, it is told to end without a window as soon as it runs, and goes on
+        // by itself; a decision it made just now stands.
+        state = event_startup::waiting;
+        if (startup->state.compare_exchange_strong(state, event_startup::abandoned))
+            state = event_startup::abandoned;
+    }
+    startup->leave();
+    if (state != event_startup::running) {
         // It could not have its window (perhaps the class is still held by an ending thread).
-        if (thread) {
+        if (thread && state == event_startup::failed)
             thread_join(thread, 1000);
-            thread_release(thread);
-        }
+        thread_release(thread);
         store_slot(variant, event_callback{});
-        return TKUSB_EVENT_REGISTER_ERR;
+        return state == event_startup::abandoned ? TKUSB_EVENT_TIMEOUT_ERR : TKUSB_EVENT_REGISTER_ERR;
     }
     thread_slot = thread;
     return 0;
@@ -101,7 +128,7 @@ unsigned tkusb_platform_event_thread(void *argument)
     event_slots &slots = event_registration();
     window_handle window = nullptr;
     void *notification = nullptr;
-    if (window_class_register(event_window_procedure(variant))) {
+    if (startup->state.load() == event_startup::waiting && window_class_register(event_window_procedure(variant))) {
         window = window_create();
         slots.window.store(window);
         notification = window ? device_notification_register(window) : nullptr;
@@ -113,13 +140,19 @@ unsigned tkusb_platform_event_thread(void *argument)
         if (!window)
             window_class_unregister();
     }
-    startup->running = window != nullptr;
-    event_set(startup->ready); // the record is the registrar's again from here on
+    int state = event_startup::waiting;
+    const bool kept = startup->state.compare_exchange_strong(state, window ? event_startup::running : event_startup::failed);
+    event_set(startup->ready);
+    startup->leave();
     if (window) {
-        tkusb_platform_scan_devices(variant);
-        window_message message;
-        while (window_get_message(&message, window) > 0)
-            window_dispatch(&message);
+        if (kept) {
+            tkusb_platform_scan_devices(variant);
+            window_message message;
+            while (window_get_message(&message, window) > 0)
+                window_dispatch(&message);
+        } else {
+            window_destroy(window); // the registrar gave up waiting and knows of no window
+        }
         device_notification_unregister(notification);
         slots.window.compare_exchange_strong(window, nullptr);
         window_class_unregister();

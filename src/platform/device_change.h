@@ -83,7 +83,8 @@ void *device_notification_register(window_handle window) noexcept;
 void device_notification_unregister(void *notification) noexcept;
 
 // Feeds the source as the system would, from any thread without waiting for the window: a HID
-// interface broadcast naming path, and a volume broadcast. They go to the window of the class
+// interface broadcast naming path, and a volume broadcast. From the window's own thread (inside
+// the handling of a broadcast) the procedure runs at once, as a sent message does on Windows. They go to the window of the class
 // (the interface broadcast only once it has asked for notifications), and are dropped when there
 // is none. The simulated bus and the backends' plug-event sources call these.
 void broadcast_interface(const char *path, uint32_t event) noexcept;

@@ -19,6 +19,11 @@
 // - Starting a transfer resets the record's event; its completion signals it (also when it failed
 //   or was cancelled). Until the outcome is no longer pending, the record and the buffer belong to
 //   the backend: the core neither frees nor reuses them, not even after a cancel or a close.
+// - A start refused at once (failed) leaves the record as the system leaves it: on Windows kernel32
+//   has stored STATUS_PENDING in it before calling the system, and nothing rewrites it. The record
+//   is not the system's then (a new transfer may start on it), and outcome() is failed: the core's
+//   own bookkeeping (hid_transfer::refused, kept by the non-virtual start and outcome below) says
+//   so, never the system's status.
 // - Cancelling only asks: the cancelled transfer completes later, as failed (or as completed, if
 //   it won the race), and signals its event then.
 // - A read may end only while some thread waits for its event (hidraw: the waiter takes the report
@@ -34,6 +39,7 @@
 
 #include "platform/platform.h"
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
@@ -76,6 +82,7 @@ struct hid_value_cap {
 // record that never carried a transfer has the outcome completed.
 struct hid_transfer {
     event_handle event = nullptr;
+    std::atomic<bool> refused{false}; // the last start was refused at once; the backend never reads it
     alignas(8) unsigned char os[64] = {};
 };
 
@@ -145,11 +152,23 @@ class hid_services {
     // Starts writing or reading one report of length bytes with the record, whose last transfer
     // must have ended. A transaction's host thread under the device lock, or the I/O thread with
     // no lock; the port is claimed either way. Does not block.
-    virtual hid_io start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer) = 0;
-    virtual hid_io start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer) = 0;
-    // The outcome of the record's last transfer. Needs no handle, so it may be asked after the
-    // handle was closed, while a cancelled transfer ends. Any thread, any lock; does not block.
-    virtual hid_io outcome(hid_transfer *transfer) = 0;
+    hid_io start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer)
+    {
+        transfer->refused = false;
+        return noted(transfer, platform_start_write(handle, buffer, length, transfer));
+    }
+    hid_io start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer)
+    {
+        transfer->refused = false;
+        return noted(transfer, platform_start_read(handle, buffer, length, transfer));
+    }
+    // The outcome of the record's last transfer: failed after a refused start, whatever the
+    // system's status says. Needs no handle, so it may be asked after the handle was closed, while
+    // a cancelled transfer ends. Any thread, any lock; does not block.
+    hid_io outcome(hid_transfer *transfer)
+    {
+        return transfer->refused ? hid_io::failed : platform_outcome(transfer);
+    }
     // Asks to cancel the record's transfer if it is pending; it ends later. A transaction's host
     // thread under the device lock, or the I/O thread; does not block.
     virtual void cancel_transfer(hid_handle handle, hid_transfer *transfer) = 0;
@@ -174,6 +193,22 @@ class hid_services {
     // to rely on.
     virtual bool volume_name(const char *root, char *buffer, uint32_t capacity) = 0;
     virtual bool volume_label(const char *root, char *buffer, uint32_t capacity) = 0;
+
+  protected:
+    // The system's side of start_write, start_read and outcome, as above. After a refused start
+    // platform_outcome may well say pending (Windows does): it is not asked then.
+    virtual hid_io platform_start_write(hid_handle handle, const uint8_t *buffer, uint16_t length,
+                                        hid_transfer *transfer) = 0;
+    virtual hid_io platform_start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer) = 0;
+    virtual hid_io platform_outcome(hid_transfer *transfer) = 0;
+
+  private:
+    static hid_io noted(hid_transfer *transfer, hid_io started)
+    {
+        if (started == hid_io::failed)
+            transfer->refused = true;
+        return started;
+    }
 };
 
 // The active backend.

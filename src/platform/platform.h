@@ -23,8 +23,10 @@ public:
     recursive_lock(const recursive_lock &) = delete;
     recursive_lock &operator=(const recursive_lock &) = delete;
 
-    // Enter and leave return 0, or -10203 (TKCMDSET_MUTEX_FAILED_ERR) when the platform raised
-    // an exception while entering or leaving; no exception leaves them.
+    // Enter and leave return 0, or -10203 (TKCMDSET_MUTEX_FAILED_ERR) when the platform refuses
+    // (a POSIX mutex past its recursion limit) or the thread leaves a lock it does not hold; no
+    // exception leaves them. A Windows critical section raises none since Vista, so there
+    // entering always succeeds.
     int16_t enter() noexcept;
     int16_t leave() noexcept;
 
@@ -69,9 +71,12 @@ struct thread_object;
 using thread_handle = thread_object *;
 using thread_function = unsigned (*)(void *argument);
 
-// Starts a thread running function(argument); null when the platform refuses.
+// Starts a thread running function(argument); null when the platform refuses. On Windows the
+// thread keeps the library's module loaded until it has ended, so that a host unloading the
+// library while the thread runs does not pull its code from under it.
 thread_handle thread_start(thread_function function, void *argument) noexcept;
-// Waits up to timeout_ms for the thread to end; true when it has ended. Does not release it.
+// Waits up to timeout_ms for the thread to end; true when it has ended, false on a time-out or a
+// failed wait. Does not release it.
 bool thread_join(thread_handle thread, uint32_t timeout_ms) noexcept;
 // Releases the handle. A thread that is still running goes on by itself.
 void thread_release(thread_handle thread) noexcept;

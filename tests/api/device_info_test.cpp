@@ -81,6 +81,7 @@ TEST_F(DeviceInfo, ARefusalClosesThePortUntilItIsReset)
         EXPECT_EQ(call(), 0);
         EXPECT_EQ(status_command(), 0);
     }
+    EXPECT_EQ(debug.count(kv4test::parked_line), 0u); // a refused start leaves nothing to wait for
 }
 
 // Which report is the largest is the report tables' business; here the cap at 500, and size and

@@ -11,6 +11,10 @@
 #include <thread>
 #include <utility>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
 namespace kv4test {
 namespace {
 
@@ -253,6 +257,27 @@ TEST_F(DeviceEvents, VolumesReachVariantsTwoAndThreeWithTheirTexts)
     }
 }
 
+// A host that pumps messages in its callback (a MessageBox saying "Monitor disconnected") while
+// the monitor is plugged in again: the arrival is handled after the removal's callback returned,
+// so the port the arrival opened stays open.
+TEST_F(DeviceEvents, ABroadcastDuringACallbackIsHandledAfterIt)
+{
+    static kv4sim_monitor *monitor = nullptr;
+    monitor = attach();
+    ASSERT_EQ(tkcmdsetUSB_register_events([](uint16_t port, int32_t code) {
+                  on_event1(port, code);
+                  if (code == TKUSB_EVENT_DEVICE_DISCONNECTED) {
+                      kv4sim_reattach(monitor, 0); // its arrival is sent on this thread
+                      events.add("returned");
+                  }
+              }),
+              0);
+    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1)});
+    kv4sim_detach(monitor);
+    EXPECT_EQ(events.take(3), (std::vector<std::string>{line(0, 2), "returned", line(0, 1)}));
+    EXPECT_TRUE(port_open(0));
+}
+
 TEST_F(DeviceEvents, UnregisteringFromTheCallbackTimesOutAndTheThreadStillEnds)
 {
     static int16_t from_callback = 0;
@@ -271,6 +296,29 @@ TEST_F(DeviceEvents, UnregisteringFromTheCallbackTimesOutAndTheThreadStillEnds)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_LT(attempts, 200);
 }
+
+#ifdef _WIN32
+// A host registering from DllMain holds the loader lock, which a new thread needs before it runs:
+// registering gives up instead of waiting for good, and leaves nothing registered behind.
+TEST_F(DeviceEvents, ARegistrationUnderTheLoaderLockGivesUpAndLeavesNothingBehind)
+{
+    using lock_loader = long(__stdcall *)(unsigned long flags, unsigned long *state, uintptr_t *cookie);
+    using unlock_loader = long(__stdcall *)(unsigned long flags, uintptr_t cookie);
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    const auto lock = reinterpret_cast<lock_loader>(reinterpret_cast<void *>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
+    const auto unlock =
+        reinterpret_cast<unlock_loader>(reinterpret_cast<void *>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
+    uintptr_t cookie = 0;
+    ASSERT_TRUE(lock && unlock && lock(0, nullptr, &cookie) == 0);
+    const int16_t registered = tkcmdsetUSB_register_events(on_event1);
+    unlock(0, cookie);
+    EXPECT_EQ(registered, TKUSB_EVENT_TIMEOUT_ERR);
+    EXPECT_EQ(tkcmdsetUSB_unregister_events(), TKUSB_EVENT_REGISTER_ERR);
+    attach();
+    ASSERT_EQ(tkcmdsetUSB_register_events(on_event1), 0); // the late thread took no window
+    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1)});
+}
+#endif
 
 TEST_F(DeviceEvents, AnArrivedMonitorCarriesAsynchronousExchanges)
 {

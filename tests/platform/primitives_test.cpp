@@ -54,6 +54,10 @@ TEST(Threads, AThreadSignalsAnotherAndIsJoined)
     kv4::thread_release(thread);
     kv4::event_close(state.go);
     kv4::event_close(state.done);
+#ifdef _WIN32
+    // A wait that fails (a handle that names no thread) is no end of a thread.
+    EXPECT_FALSE(kv4::thread_join(reinterpret_cast<kv4::thread_handle>(uintptr_t{0xDEAD0}), 0));
+#endif
 }
 
 TEST(Ticks, AdvanceWithTime)

@@ -84,6 +84,7 @@ TEST(Win32Hid, TransfersEndOnTheirEventAfterACancelOrClose)
     first.server = INVALID_HANDLE_VALUE;
     EXPECT_EQ(os_hid().start_write(first.client, buffer, sizeof buffer, &transfer), kv4::hid_io::failed);
     EXPECT_NE(os_hid().last_error(first.client), 0u);
+    EXPECT_EQ(os_hid().outcome(&transfer), kv4::hid_io::failed); // whatever kernel32 left in the record
 
     ASSERT_EQ(os_hid().start_read(second.client, buffer, sizeof buffer, &transfer), kv4::hid_io::pending);
     os_hid().close(second.client);

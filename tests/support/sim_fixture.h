@@ -16,6 +16,8 @@
 namespace kv4test {
 
 constexpr const char *monitor_filter = "Quillon5";
+// Logged when a closed port's buffers must wait for a cancelled transfer that has not ended.
+constexpr const char *parked_line = "-->USB DLL: a cancelled transfer has not ended; its buffers are kept until it does";
 
 class SimTest : public ::testing::Test {
   protected:

@@ -33,6 +33,20 @@ static int16_t register1(void) { return tkcmdsetUSB_register_events(on_event1); 
 static int16_t register2(void) { return tkcmdsetUSB_register_events2(on_event2); }
 static int16_t register3(void) { return tkcmdsetUSB_register_events3(on_event3); }
 
+/* A callback that sends the window a broadcast from its own thread, as a MessageBox's loop hands
+ * it one: the nested broadcast must be handled after the callback returns. */
+static HWND nesting_window;
+static int nesting_calls, nested_inside;
+static void on_nesting(uint16_t p, int32_t e, const char *t, const char *s)
+{
+    static DEV_BROADCAST_VOLUME inner = {sizeof inner, DBT_DEVTYP_VOLUME, 0, 1u << 16, 0};
+    (void)p, (void)e, (void)t, (void)s;
+    if (++nesting_calls == 1) {
+        SendMessageA(nesting_window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&inner);
+        nested_inside = nesting_calls > 1;
+    }
+}
+
 static HWND check_window(HMODULE dll, HWND reference)
 {
     HWND window;
@@ -146,6 +160,15 @@ int main(void)
                "variant %d: registering gave %d, unregistering %d, or window or class left", v, registered,
                unregistered);
     }
+    if (tkcmdsetUSB_register_events2(on_nesting) == 0 && (nesting_window = FindWindowA(CLASS, NULL))) {
+        DEV_BROADCAST_VOLUME outer = {sizeof outer, DBT_DEVTYP_VOLUME, 0, 1u << 15, 0};
+        SendMessageA(nesting_window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, (LPARAM)&outer);
+        EXPECT(nesting_calls == 2 && !nested_inside, "nested broadcast: %d callbacks, handled inside: %d",
+               nesting_calls, nested_inside);
+    } else {
+        EXPECT(0, "registering for the nested broadcast");
+    }
+    tkcmdsetUSB_unregister_events2();
     tkcmdsetUSB_shutdown_all();
     DestroyWindow(reference);
     printf(failures ? "%d mismatches\n" : "notification window: all checks passed\n", failures);

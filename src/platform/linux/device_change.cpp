@@ -64,13 +64,23 @@ bool post(window_handle window, queued entry)
 void post_record(const void *record, std::size_t size, uint32_t event, bool hid_interface)
 {
     window_handle window = nullptr;
+    window_procedure own_thread = nullptr;
     {
         std::lock_guard<std::mutex> guard(source_guard);
-        if (the_window && (the_window->notifications || !hid_interface))
+        if (the_window && (the_window->notifications || !hid_interface)) {
             window = as_handle(the_window->id);
+            own_thread = the_window == own_window ? class_procedure : nullptr;
+        }
     }
     if (!window)
         return;
+    // As Windows sends WM_DEVICECHANGE: on the window's own thread (a host's callback that plugs
+    // a simulated monitor, as a MessageBox's loop would fetch it) the procedure runs at once,
+    // inside the handling under way.
+    if (own_thread) {
+        own_thread(window, wm_devicechange, event, reinterpret_cast<intptr_t>(record));
+        return;
+    }
     try {
         queued entry{wm_devicechange, event, 0, std::vector<unsigned char>(size)};
         std::memcpy(entry.record.data(), record, size);

@@ -194,7 +194,7 @@ bool hand_over_to_writer(hid_device_object *device) noexcept
     return false;
 }
 
-hid_io hidraw_services::start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer)
+hid_io hidraw_services::platform_start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer)
 {
     if (!begin(handle, transfer) || !buffer || length == 0)
         return hid_io::failed;
@@ -221,7 +221,7 @@ hid_io hidraw_services::start_write(hid_handle handle, const uint8_t *buffer, ui
     return hid_io::pending;
 }
 
-hid_io hidraw_services::start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer)
+hid_io hidraw_services::platform_start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer)
 {
     if (!begin(handle, transfer) || !buffer || length == 0)
         return hid_io::failed;
@@ -234,7 +234,7 @@ hid_io hidraw_services::start_read(hid_handle handle, uint8_t *buffer, uint16_t 
     return hid_io::pending;
 }
 
-hid_io hidraw_services::outcome(hid_transfer *transfer)
+hid_io hidraw_services::platform_outcome(hid_transfer *transfer)
 {
     return transfer ? outcome_of(state_of(transfer)) : hid_io::failed;
 }

@@ -103,14 +103,17 @@ class hidraw_services final : public hid_services {
     void free_preparsed(hid_preparsed preparsed) override;
     bool flush_input(hid_handle handle) override;
     bool set_feature(hid_handle handle, const uint8_t *buffer, uint16_t length) override;
-    hid_io start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer) override;
-    hid_io start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer) override;
-    hid_io outcome(hid_transfer *transfer) override;
     void cancel_transfer(hid_handle handle, hid_transfer *transfer) override;
     void cancel_io(hid_handle handle) override;
     bool watch_plug_events(bool watch) override;
     bool volume_name(const char *, char *, uint32_t) override { return false; }
     bool volume_label(const char *, char *, uint32_t) override { return false; }
+
+  protected:
+    hid_io platform_start_write(hid_handle handle, const uint8_t *buffer, uint16_t length,
+                                hid_transfer *transfer) override;
+    hid_io platform_start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer) override;
+    hid_io platform_outcome(hid_transfer *transfer) override;
 };
 
 } // namespace kv4

@@ -102,7 +102,7 @@ void bus::announce_volume(uint32_t unitmask, bool arrived, uint16_t flags, const
 
 void bus::deliver() noexcept
 {
-    std::lock_guard<std::mutex> order(delivery_);
+    std::lock_guard<std::recursive_mutex> order(delivery_);
     for (;;) {
         change c;
         {

@@ -77,7 +77,9 @@ class bus {
 
     hid_transfer *cancelled_ = nullptr; // through transfer_state::next
     std::deque<change> changes_;
-    std::mutex delivery_; // keeps the broadcasts in order
+    // Keeps the broadcasts in order. Recursive: a broadcast sent on the notification thread is
+    // handled inside the call, and a host's callback may plug monitors again.
+    std::recursive_mutex delivery_;
     unsigned next_socket_ = 1;
     std::thread timer_;
     unsigned timer_generation_ = 0; // a timer thread runs while the generation it began with lasts

@@ -44,6 +44,7 @@ time_point bus::finish_cancelled(time_point now, bool force) noexcept
             *link = state.next;
             state.next = nullptr;
             state.outcome = hid_io::failed;
+            state.owned = false;
             event_set(transfer->event);
         } else {
             if (!state.stuck_on)

@@ -8,7 +8,12 @@ namespace kv4::sim {
 static_assert(sizeof(transfer_state) <= sizeof(hid_transfer::os), "transfer state too large");
 static_assert(alignof(transfer_state) <= 8, "transfer state alignment");
 
-transfer_state &start_state(hid_transfer *transfer) noexcept { return *new (transfer->os) transfer_state; }
+transfer_state &start_state(hid_transfer *transfer) noexcept
+{
+    transfer_state &state = *new (transfer->os) transfer_state;
+    state.outcome = hid_io::pending;
+    return state;
+}
 
 transfer_state &state_of(hid_transfer *transfer) noexcept
 {
@@ -19,6 +24,7 @@ void handle::add(hid_transfer *transfer) noexcept
 {
     transfer_state &state = state_of(transfer);
     state.outcome = hid_io::pending;
+    state.owned = true;
     state.next = pending;
     pending = transfer;
 }
@@ -38,6 +44,7 @@ void handle::finish(hid_transfer *transfer, hid_io outcome) noexcept
 {
     remove(transfer);
     state_of(transfer).outcome = outcome;
+    state_of(transfer).owned = false;
     event_set(transfer->event);
 }
 

@@ -24,11 +24,16 @@ struct transfer_state {
     time_point due = at_once;     // when a write completes, or a cancelled transfer ends
     const monitor *stuck_on = nullptr; // a cancelled transfer held by this monitor's stuck driver
     uint16_t length = 0;
-    std::atomic<hid_io> outcome{hid_io::completed}; // a waiter ends a read on a node without the bus lock
+    // The status word, as the system keeps it in the record. A waiter ends a read on a node
+    // without the bus lock, hence atomics.
+    std::atomic<hid_io> outcome{hid_io::completed};
+    std::atomic<bool> owned{false}; // the bus holds the record (pending or cancelled): no new transfer may start
     bool read = false;
 };
 
-// Begins a new transfer in the record (which must not be in any pending list).
+// Begins a new transfer in the record (which must not be in any pending list). Its status word
+// says pending from here on, as kernel32 sets it before calling the system; a start refused at
+// once leaves it so.
 transfer_state &start_state(hid_transfer *transfer) noexcept;
 transfer_state &state_of(hid_transfer *transfer) noexcept;
 

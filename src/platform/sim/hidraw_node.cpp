@@ -60,6 +60,7 @@ bool read_ready(event_source &source, bool cancelled)
         } // 0: the monitor left
     }
     state_of(node.reading).outcome = outcome;
+    state_of(node.reading).owned = false;
     node.busy = false;
     return true;
 }
@@ -108,6 +109,7 @@ hid_io start_node_read(hidraw_node &node, uint8_t *buffer, uint16_t length, hid_
     node.buffer = buffer;
     node.length = length;
     state_of(transfer).outcome = hid_io::pending;
+    state_of(transfer).owned = true;
     event_attach(transfer->event, node.source);
     return hid_io::pending;
 }

@@ -25,14 +25,17 @@ class services final : public hid_services {
 
     bool flush_input(hid_handle handle) override;
     bool set_feature(hid_handle handle, const uint8_t *buffer, uint16_t length) override;
-    hid_io start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer) override;
-    hid_io start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer) override;
-    hid_io outcome(hid_transfer *transfer) override;
     void cancel_transfer(hid_handle handle, hid_transfer *transfer) override;
     void cancel_io(hid_handle handle) override;
 
     bool volume_name(const char *root, char *buffer, uint32_t capacity) override;
     bool volume_label(const char *root, char *buffer, uint32_t capacity) override;
+
+  protected:
+    hid_io platform_start_write(hid_handle handle, const uint8_t *buffer, uint16_t length,
+                                hid_transfer *transfer) override;
+    hid_io platform_start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer) override;
+    hid_io platform_outcome(hid_transfer *transfer) override;
 };
 
 } // namespace kv4::sim

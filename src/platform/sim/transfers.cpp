@@ -15,10 +15,11 @@ constexpr uint32_t error_gen_failure = 31;          // the device refused
 constexpr uint32_t error_invalid_user_buffer = 1784; // the length does not suit the reports
 constexpr uint32_t error_not_connected = 1167;       // the device has left
 
-hid_io refuse(handle &h, hid_transfer *t, uint32_t error)
+// Refused at once: the record's status word stays pending, as kernel32 left it, but the record is
+// not the bus's. Only the core's own bookkeeping knows that the transfer failed.
+hid_io refuse(handle &h, uint32_t error)
 {
     h.last_error = error;
-    state_of(t).outcome = hid_io::failed;
     return hid_io::failed;
 }
 
@@ -35,10 +36,11 @@ uint32_t transfer_error(const handle &h, uint16_t length, bool read)
 }
 
 // A record whose transfer is still pending belongs to the system: starting another transfer on
-// it is an error of the caller's. It is counted, and the record is left alone.
+// it is an error of the caller's. It is counted, and the record is left alone. A record whose
+// status says pending only because its last start was refused is free.
 bool reused_while_pending(hid_transfer *t)
 {
-    if (state_of(t).outcome != hid_io::pending)
+    if (!state_of(t).owned)
         return false;
     ++the_bus().record_reuses;
     return true;
@@ -77,6 +79,7 @@ hid_io complete_write(monitor &m, handle &h, hid_transfer *t, const uint8_t *buf
         h.add(t);
         return hid_io::pending;
     }
+    state_of(t).outcome = hid_io::completed;
     event_set(t->event);
     m.advance(at_once); // a read already waiting takes the answer
     return hid_io::completed;
@@ -84,7 +87,7 @@ hid_io complete_write(monitor &m, handle &h, hid_transfer *t, const uint8_t *buf
 
 } // namespace
 
-hid_io services::start_write(hid_handle hh, const uint8_t *buffer, uint16_t length, hid_transfer *t)
+hid_io services::platform_start_write(hid_handle hh, const uint8_t *buffer, uint16_t length, hid_transfer *t)
 {
     handle &h = *sim::as_sim(hh);
     bus &b = the_bus();
@@ -97,7 +100,7 @@ hid_io services::start_write(hid_handle hh, const uint8_t *buffer, uint16_t leng
         event_reset(t->event);
         start_state(t);
         if (const uint32_t error = transfer_error(h, length, false))
-            return refuse(h, t, error);
+            return refuse(h, error);
         if (h.owner->fault(KV4SIM_FAULT_UNPLUG_ON_WRITE))
             return unplug_mid_write(lock, h, t, buffer, length);
         if (h.owner->fault(KV4SIM_FAULT_WRITE_STALLS)) { // pending until cancelled or the fault clears
@@ -113,11 +116,11 @@ hid_io services::start_write(hid_handle hh, const uint8_t *buffer, uint16_t leng
     const std::size_t answer_length = answers ? m->respond(buffer + 1, m->frame_length(buffer[0], length)) : 0;
     std::lock_guard<std::mutex> guard(b.mutex);
     if (h.owner != m.get()) // it left the bus meanwhile
-        return refuse(h, t, error_not_connected);
+        return refuse(h, error_not_connected);
     return complete_write(*m, h, t, buffer, length, answer_length);
 }
 
-hid_io services::start_read(hid_handle hh, uint8_t *buffer, uint16_t length, hid_transfer *t)
+hid_io services::platform_start_read(hid_handle hh, uint8_t *buffer, uint16_t length, hid_transfer *t)
 {
     handle &h = *sim::as_sim(hh);
     std::lock_guard<std::mutex> guard(the_bus().mutex);
@@ -126,10 +129,11 @@ hid_io services::start_read(hid_handle hh, uint8_t *buffer, uint16_t length, hid
     event_reset(t->event);
     transfer_state &state = start_state(t);
     if (const uint32_t error = transfer_error(h, length, true))
-        return refuse(h, t, error);
+        return refuse(h, error);
     if (h.node)
         return start_node_read(*h.node, buffer, length, t);
     if (h.owner->input.pop_arrived(clock::now(), buffer, length)) {
+        state.outcome = hid_io::completed;
         event_set(t->event);
         return hid_io::completed;
     }
@@ -140,7 +144,7 @@ hid_io services::start_read(hid_handle hh, uint8_t *buffer, uint16_t length, hid
     return hid_io::pending;
 }
 
-hid_io services::outcome(hid_transfer *t)
+hid_io services::platform_outcome(hid_transfer *t)
 {
     std::lock_guard<std::mutex> guard(the_bus().mutex);
     return state_of(t).outcome;

@@ -81,6 +81,17 @@ void post_record(const void *record, std::size_t size, uint32_t event, bool hid_
 {
     if (hid_interface && !notifications.load())
         return;
+    HWND window;
+    {
+        std::lock_guard<std::mutex> guard(records_guard);
+        window = the_window;
+    }
+    // Sent, as the system sends it, from the window's own thread (a host's callback that plugs a
+    // simulated monitor): handled at once, inside the handling under way.
+    if (window && GetWindowThreadProcessId(window, nullptr) == GetCurrentThreadId()) {
+        SendMessageA(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(record));
+        return;
+    }
     std::lock_guard<std::mutex> guard(records_guard);
     if (!the_window)
         return;

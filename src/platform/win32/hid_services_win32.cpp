@@ -87,6 +87,8 @@ hid_io started(os_device &device, BOOL done)
 
 // The status the kernel writes into the record when the transfer completes. Reading it needs no
 // handle, so the outcome can be asked after the file was closed, while a cancelled transfer ends.
+// After a start refused at once it still holds the STATUS_PENDING that kernel32 put there before
+// calling the system; the seam's own bookkeeping answers for such a record, not this.
 constexpr ULONG_PTR status_pending = 0x103; // STATUS_PENDING
 
 hid_io result_of(const OVERLAPPED *record)
@@ -190,14 +192,26 @@ bool interface_described(HDEVINFO set, SP_DEVICE_INTERFACE_DATA *data)
     return description_readable(set, &device);
 }
 
-// Wine answers SetupDiOpenDeviceInterfaceA with a stub that always fails. The same interface is
-// then looked for among the present ones; on Windows an interface that the direct open does not
-// know is not among them either, so the answer does not change there.
+// Device interface paths name the same interface whatever their letter case (Windows broadcasts
+// them in upper case and lists them in lower case). Compared ASCII letter by letter: lstrcmpiA
+// folds by the user's locale, and in a Turkish one "I" is not the capital of "i".
+bool same_interface_path(const char *a, const char *b)
+{
+    const auto fold = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+    for (; *a && fold(*a) == fold(*b); ++a, ++b) {
+    }
+    return *a == *b;
+}
+
+// Wine answers SetupDiOpenDeviceInterfaceA with a stub that always fails; on Windows it works and
+// this is never reached for a present interface. The same interface is then looked for among the
+// present ones, by the rule above, which is Windows's own; on Windows an interface that the
+// direct open does not know is not among them either, so the answer does not change there.
 bool present_interface_described(const char *path)
 {
     bool described = false;
     each_present_interface([&](HDEVINFO set, SP_DEVICE_INTERFACE_DATA *data, const char *listed) {
-        if (lstrcmpiA(listed, path) != 0)
+        if (!same_interface_path(listed, path))
             return false;
         described = interface_described(set, data);
         return true;
@@ -330,17 +344,17 @@ public:
         return os(handle).noted(HidD_SetFeature(os_handle(handle), const_cast<uint8_t *>(buffer), length));
     }
 
-    hid_io start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer) override
+    hid_io platform_start_write(hid_handle handle, const uint8_t *buffer, uint16_t length, hid_transfer *transfer) override
     {
         return started(os(handle), WriteFile(os_handle(handle), buffer, length, nullptr, prepare(transfer)));
     }
 
-    hid_io start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer) override
+    hid_io platform_start_read(hid_handle handle, uint8_t *buffer, uint16_t length, hid_transfer *transfer) override
     {
         return started(os(handle), ReadFile(os_handle(handle), buffer, length, nullptr, prepare(transfer)));
     }
 
-    hid_io outcome(hid_transfer *transfer) override { return result_of(overlapped(transfer)); }
+    hid_io platform_outcome(hid_transfer *transfer) override { return result_of(overlapped(transfer)); }
 
     // CancelIoEx, not CancelIo: CancelIo only reaches transfers started by the calling thread,
     // while the core cancels from whichever thread notices a time-out or closes the port. Nothing

@@ -1,9 +1,8 @@
-// OS primitives on Windows: critical sections, kernel events and waits, _beginthreadex threads,
-// GetTickCount, the version query and the ANSI code page.
+// OS primitives on Windows: critical sections, kernel events and waits, threads that keep the
+// library's module loaded, GetTickCount, the version query and the ANSI code page.
 #include "platform/platform.h"
 
 #include <windows.h>
-#include <process.h>
 
 #include <new>
 
@@ -18,14 +17,13 @@ static CRITICAL_SECTION *section(unsigned char *storage) { return reinterpret_ca
 recursive_lock::recursive_lock() { InitializeCriticalSection(section(storage_)); }
 recursive_lock::~recursive_lock() { DeleteCriticalSection(section(storage_)); }
 
+// Since Windows Vista entering a critical section raises no exception (low memory no longer
+// does); what is left, EXCEPTION_POSSIBLE_DEADLOCK after a wait of the system's critical-section
+// timeout, is a debugging aid that Microsoft says not to handle. So entering always succeeds.
 int16_t recursive_lock::enter() noexcept
 {
-    try {
-        EnterCriticalSection(section(storage_));
-        return 0;
-    } catch (...) {
-        return -10203;
-    }
+    EnterCriticalSection(section(storage_));
+    return 0;
 }
 
 // Leaving a section this thread does not hold would corrupt it: a host that releases the
@@ -35,12 +33,8 @@ int16_t recursive_lock::leave() noexcept
     CRITICAL_SECTION *held = section(storage_);
     if (reinterpret_cast<ULONG_PTR>(held->OwningThread) != GetCurrentThreadId())
         return -10203;
-    try {
-        LeaveCriticalSection(held);
-        return 0;
-    } catch (...) {
-        return -10203;
-    }
+    LeaveCriticalSection(held);
+    return 0;
 }
 
 // ---- Events -------------------------------------------------------------------------------------
@@ -99,32 +93,47 @@ namespace {
 struct thread_start_record {
     thread_function function;
     void *argument;
+    HMODULE module; // the library's module, loaded once more for as long as the thread runs
 };
 
-unsigned __stdcall thread_entry(void *record_pointer)
+// A host may unload the library (FreeLibrary) while one of its threads still runs; the module is
+// kept until the thread is done, and the thread's last call unloads it and ends the thread
+// without returning into code that may be gone by then.
+DWORD WINAPI thread_entry(void *record_pointer)
 {
     const thread_start_record record = *static_cast<thread_start_record *>(record_pointer);
     delete static_cast<thread_start_record *>(record_pointer);
-    return record.function(record.argument);
+    const unsigned code = record.function(record.argument);
+    FreeLibraryAndExitThread(record.module, code);
 }
 } // namespace
 
+// CreateThread, not _beginthreadex: the C runtime is a system DLL that sets up and frees its
+// per-thread data itself, and a thread that ends in FreeLibraryAndExitThread never returns to
+// _beginthreadex's ending.
 thread_handle thread_start(thread_function function, void *argument) noexcept
 {
-    auto *record = new (std::nothrow) thread_start_record{function, argument};
+    auto *record = new (std::nothrow) thread_start_record{function, argument, nullptr};
     if (!record)
         return nullptr;
-    const uintptr_t handle = _beginthreadex(nullptr, 0, thread_entry, record, 0, nullptr);
-    if (handle == 0) {
+    if (!GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                            reinterpret_cast<LPCWSTR>(reinterpret_cast<const void *>(&thread_entry)), &record->module)) {
+        delete record;
+        return nullptr;
+    }
+    HANDLE handle = CreateThread(nullptr, 0, thread_entry, record, 0, nullptr);
+    if (!handle) {
+        FreeLibrary(record->module);
         delete record;
         return nullptr;
     }
     return reinterpret_cast<thread_handle>(handle);
 }
 
+// Only a wait that saw the thread end says so; a failed wait (a bad handle) is no end.
 bool thread_join(thread_handle thread, uint32_t timeout_ms) noexcept
 {
-    return !thread || WaitForSingleObject(reinterpret_cast<HANDLE>(thread), timeout_ms) != WAIT_TIMEOUT;
+    return !thread || WaitForSingleObject(reinterpret_cast<HANDLE>(thread), timeout_ms) == WAIT_OBJECT_0;
 }
 
 void thread_release(thread_handle thread) noexcept
