@@ -178,8 +178,7 @@ TEST_F(DeviceEvents, APortFollowsItsPathSoAPathHandedOnTakesTheNextMonitorForThe
     };
     const auto commands_reach = [](kv4sim_monitor *m, uint16_t port) {
         kv4sim_wire_clear(m);
-        uint32_t status = 0;
-        return tkcmdsetUSB_status(port, &status) == 0 && kv4sim_wire_count(m) == 2;
+        return status_on(port) == 0 && kv4sim_wire_count(m) == 2;
     };
 
     unplug_both();
@@ -344,10 +343,7 @@ TEST_F(DeviceEvents, PlugStormsDuringCommandsAndExchanges)
 {
     constexpr int monitor_count = 6;
     static std::atomic<int> accepted{0}, completed{0};
-    std::vector<kv4sim_monitor *> monitors;
-    for (int i = 0; i < monitor_count; ++i)
-        monitors.push_back(attach_serial(("STORM" + std::to_string(i)).c_str()));
-    ASSERT_EQ(find().size(), static_cast<std::size_t>(monitor_count));
+    const std::vector<kv4sim_monitor *> monitors = attach_found("STORM", monitor_count);
     ASSERT_EQ(tkcmdsetUSB_register_asyncio([](uint16_t, const uint8_t *, uint16_t, int16_t, int16_t) { ++completed; }, 200),
               0);
     ASSERT_EQ(tkcmdsetUSB_register_events(on_event1), 0);
@@ -356,13 +352,12 @@ TEST_F(DeviceEvents, PlugStormsDuringCommandsAndExchanges)
     for (int h = 0; h < 2; ++h)
         hosts.emplace_back([&, h] {
             std::mt19937 random(h);
-            const uint8_t status = 12;
             while (storming.load()) {
                 const auto port = static_cast<uint16_t>(random() % monitor_count);
                 uint32_t word;
                 if (h == 0)
                     tkcmdsetUSB_status(port, &word);
-                else if (tkcmdsetUSB_send_command(port, &status, 1, 0, 1) == 0)
+                else if (send_status(port, 1) == 0)
                     ++accepted;
             }
         });
@@ -382,8 +377,7 @@ TEST_F(DeviceEvents, PlugStormsDuringCommandsAndExchanges)
         host.join();
     tkcmdsetUSB_shutdown_all(); // while both threads still run: they must not touch what it frees
     EXPECT_EQ(tkcmdsetUSB_unregister_events(), 0);
-    for (int i = 0; i < 5000 && completed.load() < accepted.load(); ++i)
-        kv4::sleep_ms(1);
+    eventually([] { return completed.load() >= accepted.load(); }, 5000);
     EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
     EXPECT_EQ(completed.load(), accepted.load());
     EXPECT_TRUE(events.take(0).empty());

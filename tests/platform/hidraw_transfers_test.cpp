@@ -26,11 +26,9 @@ struct blocked_node {
         while (send(ends[0], filler, sizeof filler, MSG_DONTWAIT) > 0) {
         }
     }
-    // Takes reports until one starts with id (true), or the node ends or stays silent 10 s (false).
-    bool take_until(uint8_t id) { return take(id, false); }
-    // Takes every report until the node ends (true), or stays silent 10 s (false).
-    bool take_all() { return take(0, true); }
-    bool take(uint8_t id, bool to_the_end)
+    // Takes reports until one starts with id, or to_the_end until the node ends: false when the node
+    // stays silent 10 s, or ends first.
+    bool take(uint8_t id, bool to_the_end = false)
     {
         uint8_t report[256] = {};
         for (pollfd p{ends[1], POLLIN, 0}; poll(&p, 1, 10000) == 1;) {
@@ -61,7 +59,7 @@ TEST(HidrawWrites, AReportTheDeviceDoesNotTakeNeitherBlocksTheCallerNorOutlivesI
         for (int i = 0; i < 1000 && !returned.load(); ++i)
             kv4::sleep_ms(10);
         if (!returned.load())
-            node.take_until(0xA);
+            node.take(0xA);
     });
     const kv4::hid_io started = hidraw.start_write(device, a, sizeof a, &first);
     returned = true;
@@ -74,7 +72,7 @@ TEST(HidrawWrites, AReportTheDeviceDoesNotTakeNeitherBlocksTheCallerNorOutlivesI
     EXPECT_EQ(hidraw.outcome(&first), kv4::hid_io::failed);
     EXPECT_EQ(kv4::event_wait(first.event, 0), 0);
     ASSERT_EQ(hidraw.start_write(device, b, sizeof b, &second), kv4::hid_io::pending);
-    EXPECT_TRUE(node.take_until(0xB));
+    EXPECT_TRUE(node.take(0xB));
     EXPECT_EQ(kv4::event_wait(second.event, 10000), 0);
     EXPECT_EQ(hidraw.outcome(&second), kv4::hid_io::completed);
 
@@ -83,7 +81,7 @@ TEST(HidrawWrites, AReportTheDeviceDoesNotTakeNeitherBlocksTheCallerNorOutlivesI
     ASSERT_EQ(hidraw.start_write(device, a, sizeof a, &first), kv4::hid_io::pending);
     hidraw.close(device);
     EXPECT_EQ(hidraw.outcome(&first), kv4::hid_io::failed);
-    EXPECT_TRUE(node.take_all());
+    EXPECT_TRUE(node.take(0, true));
     kv4::event_close(first.event);
     kv4::event_close(second.event);
 }

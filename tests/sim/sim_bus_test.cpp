@@ -136,33 +136,17 @@ TEST(SimMonitor, RefusesFramesTooShortForTheirCommandAndAnswersTooLongForTheRoom
     }
 }
 
+// The refusals scripts rely on: a fault beyond the last, a plug-in of a monitor plugged in (the soak
+// counts arrivals by it), a destroyed monitor.
 TEST_F(SimBus, BadArgumentsAreRefused)
 {
-    const kv4sim_value_cap bad_caps[] = {{KV4SIM_INPUT, 1, 1, 0}, {3, 1, 1, 8}}; // empty report, unknown type
-    kv4sim_monitor_desc desc{};
-    desc.ncaps = 1;
-    EXPECT_EQ(kv4sim_attach(&desc), nullptr);
-    for (const kv4sim_value_cap &cap : bad_caps) {
-        desc.caps = &cap;
-        EXPECT_EQ(kv4sim_attach(&desc), nullptr);
-    }
     kv4sim_monitor *m = kv4sim_attach(nullptr);
-    uint8_t byte = 0;
-    kv4sim_wire_entry entry;
-    EXPECT_EQ(kv4sim_wire_get(m, 0, &entry), KV4SIM_INVALID_PARAMETER);
-    EXPECT_EQ(kv4sim_set_fault(m, 0, 1), KV4SIM_INVALID_PARAMETER);
     EXPECT_EQ(kv4sim_set_fault(m, KV4SIM_FAULT_WRITE_STALLS + 1, 1), KV4SIM_INVALID_PARAMETER);
     EXPECT_EQ(kv4sim_set_fault(m, KV4SIM_FAULT_WRITE_STALLS, 1), 0); // the last fault is one
-    EXPECT_EQ(kv4sim_read_memory(m, 4, 0, &byte, 1), KV4SIM_INVALID_PARAMETER);
-    EXPECT_EQ(kv4sim_read_memory(m, KV4SIM_EEPROM, 8191, &byte, 1), 0);
-    EXPECT_EQ(kv4sim_read_memory(m, KV4SIM_EEPROM, 8192, &byte, 1), KV4SIM_INVALID_PARAMETER);
-    EXPECT_EQ(kv4sim_write_memory(m, KV4SIM_RAM, 0, nullptr, 1), KV4SIM_INVALID_PARAMETER);
-    EXPECT_EQ(kv4sim_announce_volume(0, 1, 0, "X"), KV4SIM_INVALID_PARAMETER);
-    EXPECT_EQ(kv4sim_reattach(m, 0), KV4SIM_INVALID_PARAMETER); // already plugged in
+    EXPECT_EQ(kv4sim_reattach(m, 0), KV4SIM_INVALID_PARAMETER);
     kv4sim_destroy(m);
     EXPECT_EQ(kv4sim_path(m), nullptr);
     EXPECT_EQ(kv4sim_detach(m), KV4SIM_INVALID_PARAMETER);
-    EXPECT_EQ(kv4sim_set_status_word(m, 1), KV4SIM_INVALID_PARAMETER);
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 
 #include "kv4usbcp.h"
 #include "kv4usbcp_sim.h"
+#include "platform/platform.h"
 #include "platform/sim/sim_bus.h"
 #include "support/debug_capture.h"
 
@@ -50,6 +51,16 @@ class SimTest : public ::testing::Test {
         desc.serial = serial;
         return attach(&desc);
     }
+    kv4sim_monitor *attach_serial(const std::string &serial) { return attach_serial(serial.c_str()); }
+    // count monitors with serials prefix0, prefix1, ..., all listed by discovery on ports 0 up.
+    std::vector<kv4sim_monitor *> attach_found(const std::string &prefix, int count)
+    {
+        std::vector<kv4sim_monitor *> monitors;
+        for (int i = 0; i < count; ++i)
+            monitors.push_back(attach_serial(prefix + std::to_string(i)));
+        EXPECT_EQ(find().size(), static_cast<std::size_t>(count));
+        return monitors;
+    }
     // A fresh bus and library with one monitor (the default layout, or caps; desc for the rest of
     // its description) found on port 0, its wire log cleared.
     kv4sim_monitor *open_port(std::vector<kv4sim_value_cap> caps = {}, kv4sim_monitor_desc desc = {})
@@ -93,12 +104,13 @@ class SimTest : public ::testing::Test {
         return std::vector<uint8_t>(bytes.begin(),
                                     bytes.begin() + static_cast<std::ptrdiff_t>(std::min(n, bytes.size())));
     }
-    // Whether port 0 carries commands.
-    static int16_t status_command()
+    // Whether the port (port 0) carries commands.
+    static int16_t status_on(uint16_t port)
     {
         uint32_t status = 0;
-        return tkcmdsetUSB_status(0, &status);
+        return tkcmdsetUSB_status(port, &status);
     }
+    static int16_t status_command() { return status_on(0); }
     static uint8_t buffer_mode(uint16_t port = 0)
     {
         uint8_t value = 0;
@@ -112,6 +124,21 @@ class SimTest : public ::testing::Test {
     std::vector<std::vector<kv4sim_value_cap>> layouts_;
     unsigned reuses_ = 0;
 };
+
+// Waits until done() holds, for up to ms milliseconds (generous for a loaded machine); whether it does.
+template <typename Done> bool eventually(Done done, int ms = 20000)
+{
+    for (int i = 0; i < ms; ++i, kv4::sleep_ms(1))
+        if (done())
+            return true;
+    return false;
+}
+// Sends a status command as an asynchronous exchange.
+inline int16_t send_status(uint16_t port, uint16_t tag = 0)
+{
+    const uint8_t status = 12;
+    return tkcmdsetUSB_send_command(port, &status, 1, 0, tag);
+}
 
 // Report layouts: one value capability per report.
 inline std::vector<kv4sim_value_cap> layout(std::vector<uint16_t> input_sizes, std::vector<uint16_t> output_sizes,

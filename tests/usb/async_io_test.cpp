@@ -108,8 +108,7 @@ TEST_F(AsyncIo, AnExchangeAndATransactionRefuseEachOther)
     kv4sim_set_latency_us(monitor, 200000, 0);
     ASSERT_EQ(send({12}), 0);
     EXPECT_EQ(send({12}), TKUSB_ASYNC_INPROGRESS_ERR);
-    uint32_t status = 0;
-    EXPECT_EQ(tkcmdsetUSB_status(0, &status), TKUSB_ASYNC_INPROGRESS_ERR);
+    EXPECT_EQ(status_command(), TKUSB_ASYNC_INPROGRESS_ERR);
     EXPECT_EQ(send({12}, 8, 1), 0); // another port is free
     ASSERT_TRUE(collected.wait_for(2));
     for (const completion &got : collected.seen)
@@ -118,12 +117,8 @@ TEST_F(AsyncIo, AnExchangeAndATransactionRefuseEachOther)
     // The other way round: a transaction waiting for its answer holds the port.
     kv4sim_set_latency_us(second, 300000, 0);
     kv4sim_wire_clear(second);
-    std::thread host([] {
-        uint32_t word = 0;
-        EXPECT_EQ(tkcmdsetUSB_status(1, &word), 0);
-    });
-    for (int i = 0; i < 10000 && kv4sim_wire_count(second) == 0; ++i)
-        kv4::sleep_ms(1);
+    std::thread host([] { EXPECT_EQ(status_on(1), 0); });
+    kv4test::eventually([&] { return kv4sim_wire_count(second) != 0; });
     EXPECT_EQ(send({12}, 9, 1), TKUSB_ASYNC_INPROGRESS_ERR);
     host.join();
 }
@@ -214,9 +209,8 @@ TEST_F(AsyncIo, RegistrationIsOnceAtATimeAndSendCommandChecksItBeforeThePort)
     EXPECT_EQ(resent.load(), TKUSB_ASYNC_UNREGISTERED);
     EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), TKUSB_EVENT_REGISTER_ERR);
     EXPECT_EQ(send({12}), TKUSB_ASYNC_UNREGISTERED);
-    uint32_t status = 0;
     kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 0);
-    EXPECT_EQ(tkcmdsetUSB_status(0, &status), 0); // the port is idle again
+    EXPECT_EQ(status_command(), 0); // the port is idle again
 
     // A callback that unregisters waits for its own thread in vain; while the callback runs on, a
     // new registration is refused (there would be two threads). The thread ends after it; the
@@ -233,22 +227,17 @@ TEST_F(AsyncIo, RegistrationIsOnceAtATimeAndSendCommandChecksItBeforeThePort)
                           return;
                       }
                       from_callback = tkcmdsetUSB_unregister_asyncio();
-                      for (int i = 0; i < 20000 && !host_tried; ++i)
-                          kv4::sleep_ms(1);
+                      kv4test::eventually([] { return host_tried.load(); });
                   },
                   500),
               0);
     ASSERT_EQ(send({12}, 1, 1), 0);
     ASSERT_EQ(send({12}), 0);
-    for (int i = 0; i < 20000 && from_callback == 1; ++i)
-        kv4::sleep_ms(1);
+    kv4test::eventually([] { return from_callback != 1; });
     EXPECT_EQ(from_callback.load(), TKUSB_EVENT_TIMEOUT_ERR);
     EXPECT_EQ(tkcmdsetUSB_register_asyncio(completions::record, 1000), TKUSB_EVENT_REGISTER_ERR);
     host_tried = true;
-    int16_t again = TKUSB_EVENT_REGISTER_ERR;
-    for (int i = 0; i < 10000 && again != 0; ++i, kv4::sleep_ms(1))
-        again = tkcmdsetUSB_register_asyncio(completions::record, 1000);
-    EXPECT_EQ(again, 0);
+    EXPECT_TRUE(kv4test::eventually([] { return tkcmdsetUSB_register_asyncio(completions::record, 1000) == 0; }));
     EXPECT_EQ(owed.load(), 1);
     EXPECT_EQ(send({12}, 2, 1), 0); // port 1 is idle again
     EXPECT_EQ(tkcmdsetUSB_shutdown(0), 0);

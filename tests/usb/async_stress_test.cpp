@@ -21,8 +21,7 @@ void count_completion(uint16_t port, const uint8_t *, uint16_t, int16_t result, 
     if (result > 0 || (result < 0 && result > -10000))
         unnamed.fetch_add(1);
     completed.fetch_add(1);
-    const uint8_t status = 12;
-    if ((tag & 1) && tkcmdsetUSB_send_command(port, &status, 1, 0, static_cast<uint16_t>(tag + 1)) == 0)
+    if ((tag & 1) && kv4test::send_status(port, static_cast<uint16_t>(tag + 1)) == 0)
         accepted.fetch_add(1);
 }
 
@@ -30,10 +29,7 @@ class AsyncStress : public kv4test::SimTest {};
 
 TEST_F(AsyncStress, EveryAcceptedSendEndsInExactlyOneCallback)
 {
-    std::vector<kv4sim_monitor *> monitors;
-    for (int i = 0; i < monitor_count; ++i)
-        monitors.push_back(attach_serial(("ASYNC" + std::to_string(i)).c_str()));
-    ASSERT_EQ(find().size(), static_cast<std::size_t>(monitor_count));
+    const std::vector<kv4sim_monitor *> monitors = attach_found("ASYNC", monitor_count);
     ASSERT_EQ(tkcmdsetUSB_register_asyncio(count_completion, 300), 0);
 
     std::atomic<bool> sending{true};
@@ -58,14 +54,11 @@ TEST_F(AsyncStress, EveryAcceptedSendEndsInExactlyOneCallback)
     for (int h = 0; h < 3; ++h)
         hosts.emplace_back([h] {
             std::mt19937 random(100 + h);
-            const uint8_t status = 12;
             const uint32_t start = kv4::tick_count();
             for (int mine = 0, i = 0; mine < 400 && kv4::tick_count() - start < 15000; ++i) {
                 const auto port = static_cast<uint16_t>(random() % monitor_count);
-                if (tkcmdsetUSB_send_command(port, &status, 1, 0, static_cast<uint16_t>(2 * i + (random() % 2))) == 0) {
-                    accepted.fetch_add(1);
-                    ++mine;
-                }
+                if (kv4test::send_status(port, static_cast<uint16_t>(2 * i + (random() % 2))) == 0)
+                    accepted.fetch_add(1), ++mine;
                 if (i % 50 == 0)
                     kv4::sleep_ms(1);
             }
@@ -79,8 +72,7 @@ TEST_F(AsyncStress, EveryAcceptedSendEndsInExactlyOneCallback)
 
     // Every exchange ends within its 300 ms time-out and a pass; wait generously, then make sure
     // that nothing more comes.
-    for (int i = 0; i < 20000 && completed.load() < accepted.load(); ++i)
-        kv4::sleep_ms(1);
+    kv4test::eventually([] { return completed.load() >= accepted.load(); });
     kv4::sleep_ms(400);
     EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
     EXPECT_GT(accepted.load(), 0);
@@ -111,12 +103,11 @@ std::atomic<uint32_t> sent_at[monitor_count];
 
 bool send(uint16_t port)
 {
-    const uint8_t status = 12;
     // Stamped before the send, kept only when it was accepted: the library's clock may read later,
     // never earlier. A callback that comes before the store sees an older stamp, which cannot make
     // its exchange look early.
     const uint32_t now = kv4::tick_count();
-    if (tkcmdsetUSB_send_command(port, &status, 1, 0, 0) != 0)
+    if (kv4test::send_status(port) != 0)
         return false;
     sent_at[port].store(now);
     accepted.fetch_add(1);
@@ -136,14 +127,11 @@ TEST_F(AsyncStress, NoExchangeTimesOutBeforeItFallsDue)
 {
     const char *wanted = std::getenv("KV4_STRESS_EXCHANGES");
     const long exchanges = wanted ? std::atol(wanted) : early::default_exchanges;
-    for (int i = 0; i < early::monitor_count; ++i)
-        attach_serial(("EARLY" + std::to_string(i)).c_str());
-    ASSERT_EQ(find().size(), static_cast<std::size_t>(early::monitor_count));
+    attach_found("EARLY", early::monitor_count);
     ASSERT_EQ(tkcmdsetUSB_register_asyncio(early::again, early::timeout_ms), 0);
     for (uint16_t port = 0; early::accepted.load() < exchanges; port = (port + 1) % early::monitor_count)
         early::send(port);
-    for (int i = 0; i < 20000 && early::completed.load() < early::accepted.load(); ++i)
-        kv4::sleep_ms(1);
+    kv4test::eventually([] { return early::completed.load() >= early::accepted.load(); });
     EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
     std::printf("accepted %ld, callbacks %ld, timed out early %ld\n", early::accepted.load(),
                 early::completed.load(), early::timed_out_early.load());
@@ -162,8 +150,7 @@ std::atomic<int> made[monitor_count];
 void next(uint16_t port, const uint8_t *, uint16_t, int16_t result, int16_t)
 {
     (result == 0 ? answered : failed).fetch_add(1);
-    const uint8_t status = 12;
-    if (port < monitor_count && made[port].fetch_add(1) + 1 < chain && tkcmdsetUSB_send_command(port, &status, 1, 0, 0) != 0)
+    if (port < monitor_count && made[port].fetch_add(1) + 1 < chain && kv4test::send_status(port) != 0)
         failed.fetch_add(1);
 }
 
@@ -173,13 +160,11 @@ int run(const std::vector<uint16_t> &ports)
     answered = failed = 0;
     for (auto &count : made)
         count = 0;
-    const uint8_t status = 12;
     for (uint16_t port : ports)
-        if (tkcmdsetUSB_send_command(port, &status, 1, 0, 0) != 0)
+        if (kv4test::send_status(port) != 0)
             return 0;
     const int expected = chain * static_cast<int>(ports.size());
-    for (int i = 0; i < 30000 && answered.load() + failed.load() < expected; ++i)
-        kv4::sleep_ms(1);
+    kv4test::eventually([&] { return answered.load() + failed.load() >= expected; }, 30000);
     return answered.load() + failed.load();
 }
 
@@ -192,10 +177,9 @@ TEST_F(AsyncStress, ReadsEndedOnlyForAWaiterStillAnswerEveryExchangeOnSeventyPor
 {
     if (kv4sim_set_rule(KV4SIM_RULE_READ_BY_WAITER, 1) != 0)
         GTEST_SKIP() << "this platform's waits end no reads";
-    for (int i = 0; i < monitor_count; ++i) // answers that come a little after the write
-        kv4sim_set_latency_us(attach_serial(("WAITER" + std::to_string(i)).c_str()), 0, 300);
+    for (kv4sim_monitor *m : attach_found("WAITER", monitor_count)) // answers a little after the write
+        kv4sim_set_latency_us(m, 0, 300);
     const std::vector<uint16_t> ports = find();
-    ASSERT_EQ(ports.size(), static_cast<std::size_t>(monitor_count));
     ASSERT_EQ(tkcmdsetUSB_register_asyncio(chains::next, 1000), 0);
     EXPECT_EQ(chains::run(ports), chains::chain * monitor_count);
     EXPECT_EQ(chains::failed.load(), 0);
@@ -209,26 +193,20 @@ TEST_F(AsyncStress, ReadsEndedOnlyForAWaiterStillAnswerEveryExchangeOnSeventyPor
 // transaction the command's time-out, with the port left open, and the other ports nothing.
 TEST_F(AsyncStress, AMonitorThatTakesNoReportsHoldsUpOnlyItsOwnTransaction)
 {
-    kv4sim_monitor *wedged = attach_serial("WEDGED");
-    for (int i = 1; i < 4; ++i)
-        attach_serial(("BUSY" + std::to_string(i)).c_str());
-    ASSERT_EQ(find().size(), 4u);
+    kv4sim_monitor *wedged = attach_found("BUSY", 4)[0];
     ASSERT_EQ(tkcmdsetUSB_register_asyncio(chains::next, 1000), 0);
     kv4sim_set_fault(wedged, KV4SIM_FAULT_WRITE_STALLS, 1);
     int made = 0;
     std::thread others([&made] { made = chains::run({1, 2, 3}); });
     const uint8_t status = 12;
     uint8_t response[8];
-    for (int i = 0; i < 3; ++i) {
-        uint16_t length = 5;
+    for (uint16_t i = 0, length = 5; i < 3; ++i, length = 5)
         EXPECT_EQ(tkcmdsetUSB_do_command(0, &status, 1, response, &length, 200), TKUSB_WRITE_TIMEOUT_ERR);
-    }
     others.join();
     EXPECT_EQ(made, 3 * chains::chain);
     EXPECT_EQ(chains::failed.load(), 0);
     kv4sim_set_fault(wedged, KV4SIM_FAULT_WRITE_STALLS, 0);
-    uint32_t word = 0;
-    EXPECT_EQ(tkcmdsetUSB_status(0, &word), 0); // still open
+    EXPECT_EQ(status_command(), 0); // still open
     EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
 }
 
@@ -255,11 +233,9 @@ TEST_F(AsyncStress, AnAnswerThatCameInTimeIsDeliveredAfterACallbackHeldTheThread
     kv4sim_set_latency_us(attach_serial("LATER"), 0, 200000);
     ASSERT_EQ(find().size(), 2u);
     ASSERT_EQ(tkcmdsetUSB_register_asyncio(held_up::slow_first, 500), 0);
-    const uint8_t status = 12;
-    ASSERT_EQ(tkcmdsetUSB_send_command(1, &status, 1, 0, 0), 0);
-    ASSERT_EQ(tkcmdsetUSB_send_command(0, &status, 1, 0, 0), 0);
-    for (int i = 0; i < 10000 && held_up::second_result.load() == 1; ++i)
-        kv4::sleep_ms(1);
+    ASSERT_EQ(kv4test::send_status(1), 0);
+    ASSERT_EQ(kv4test::send_status(0), 0);
+    kv4test::eventually([] { return held_up::second_result.load() != 1; });
     EXPECT_EQ(held_up::second_result.load(), 0);
     EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
 }

@@ -115,8 +115,7 @@ TEST_F(Discovery, AMonitorThatCannotBeDescribedStaysRegisteredButClosedOrHasNoRe
     uint16_t size = 1;
     EXPECT_EQ(tkcmdsetUSB_max_report_size(1, &size), 0);
     EXPECT_EQ(size, 0);
-    uint32_t status = 0;
-    EXPECT_EQ(tkcmdsetUSB_status(1, &status), TKUSB_TOOLONG_REPORT_ERR);
+    EXPECT_EQ(status_on(1), TKUSB_TOOLONG_REPORT_ERR);
 }
 
 TEST_F(Discovery, ALayoutWhoseTransfersTheSystemWouldRefuseIsDiagnosedAtOpen)
@@ -173,16 +172,6 @@ TEST_F(Discovery, AMonitorLeavingWhileItIsProbedIsNotRegisteredUnderAnEmptySeria
     EXPECT_EQ(kv4::port_counter(), 1);
     EXPECT_EQ(status_command(), 0);
     EXPECT_EQ(tkcmdsetUSB_reset_port(0), 0);
-}
-
-TEST(TrimWhitespace, CutsBothEndsInPlace)
-{
-    char both[] = " \t a b \r\n";
-    EXPECT_STREQ(kv4::trim_whitespace(both), "a b");
-    char only[] = " \t ";
-    EXPECT_STREQ(kv4::trim_whitespace(only), "");
-    char empty[] = "";
-    EXPECT_EQ(kv4::trim_whitespace(empty), empty);
 }
 
 } // namespace

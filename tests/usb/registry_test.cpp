@@ -141,17 +141,4 @@ TEST_F(Registry, DeviceLockIsReentrantAndACloseOnAnotherThreadWaitsForTheHolder)
     EXPECT_EQ(device->lock(), TKCMDSET_MUTEX_FAILED_ERR);
 }
 
-TEST_F(Registry, CompareAndSetStateClaimsOnlyFromTheExpectedState)
-{
-    kv4::win32_device *device = enrol("A");
-    EXPECT_TRUE(device->compare_and_set_state(kv4::TKUSB_IO_IDLE, kv4::TKUSB_IO_SYNC));
-    EXPECT_FALSE(device->compare_and_set_state(kv4::TKUSB_IO_IDLE, kv4::TKUSB_IO_WRITE_REQUESTED));
-    EXPECT_EQ(device->io_state.load(), kv4::TKUSB_IO_SYNC);
-    EXPECT_TRUE(device->compare_and_set_state(kv4::TKUSB_IO_SYNC, kv4::TKUSB_IO_IDLE));
-    // The base class stores without comparing.
-    kv4::usb_device base;
-    EXPECT_TRUE(base.compare_and_set_state(kv4::TKUSB_IO_READING, kv4::TKUSB_IO_WRITING));
-    EXPECT_EQ(base.io_state.load(), kv4::TKUSB_IO_WRITING);
-}
-
 } // namespace

@@ -192,12 +192,7 @@ struct waiting_command {
     {
     }
     ~waiting_command() { host.join(); }
-    bool ended()
-    {
-        for (int i = 0; i < 10000 && result.load() == 1; ++i)
-            kv4::sleep_ms(1);
-        return result.load() != 1;
-    }
+    bool ended() { return kv4test::eventually([this] { return result.load() != 1; }); }
     std::atomic<int> result{1};
     std::thread host;
 };
@@ -209,8 +204,7 @@ TEST_F(Transaction, AShutdownOnAnotherThreadEndsAWaitingTransaction)
     {
         waiting_command command;
         // Wait until the command is on the wire, then close the port under the transaction.
-        for (int i = 0; i < 10000 && kv4sim_wire_count(monitor) == 0; ++i)
-            kv4::sleep_ms(1);
+        kv4test::eventually([&] { return kv4sim_wire_count(monitor) != 0; });
         ASSERT_EQ(kv4sim_wire_count(monitor), 1u);
         std::thread closer([] { EXPECT_EQ(tkcmdsetUSB_shutdown(0), 0); });
         EXPECT_TRUE(command.ended()) << "the close did not wake the transaction";
