@@ -76,9 +76,9 @@ static void unplugged(uint16_t port, int monitor)
 static void marks_read_back(const uint16_t *port_of, int monitors)
 {
     for (int m = 1; m <= monitors; ++m) {
-        char mark[9] = "", expected[9];
+        char mark[9] = "", expected[16];
         uint16_t length = 9;
-        snprintf(expected, sizeof expected, "SIM0000%d", m);
+        snprintf(expected, sizeof expected, "SIM%05d", m);
         EXPECT(tkcmdsetUSB_read_memblk8(port_of[m], 0x200, (uint8_t *)mark, 8, &length) == 0 &&
                    strcmp(mark, expected) == 0,
                "port %u reads \"%s\", not monitor %d's mark", (unsigned)port_of[m], mark, m);
@@ -103,7 +103,7 @@ int main(int argc, char **argv)
     for (int m = 1; m <= 2; ++m) {
         char mark[9];
         uint16_t length = 9;
-        snprintf(mark, sizeof mark, "SIM0000%d", m);
+        snprintf(mark, sizeof mark, "SIM%05d", m);
         EXPECT(tkcmdsetUSB_write_memblk8(port_of[m], 0x200, (const uint8_t *)mark, 8, &length) == 0, "mark %d", m);
     }
 
