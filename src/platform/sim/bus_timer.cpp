@@ -3,7 +3,6 @@
 // deadlock with a caller; kv4sim_reset ends it.
 #include "platform/sim/bus.h"
 
-
 namespace kv4::sim {
 
 namespace {
