@@ -28,6 +28,8 @@ TEST(Events, StaySignalledUntilResetAndWaitForAnyReportsTheLowest)
     EXPECT_EQ(kv4::event_wait_any(events, kv4::max_wait_events + 1, 0), kv4::wait_failed);
     kv4::event_handle with_null[2] = {events[0], nullptr};
     EXPECT_EQ(kv4::event_wait_any(with_null, 2, 0), kv4::wait_failed);
+    kv4::event_handle twice[3] = {events[0], events[1], events[0]};
+    EXPECT_EQ(kv4::event_wait_any(twice, 3, 0), kv4::wait_failed);
     for (auto event : events)
         kv4::event_close(event);
 }
