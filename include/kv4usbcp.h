@@ -33,8 +33,8 @@
  * it is opened again: tkcmdsetUSB_reset_port, tkcmdsetUSB_find_devices, or the monitor's return
  * reported by the device events. A time-out leaves the port open. Every other code leaves the
  * port as it was; note that a block command refuses an oversized block with the same
- * TKUSB_WRITE_FAILED_ERR / TKUSB_READ_FAILED_ERR, the port still open. The page "Result codes and
- * the port" (docs/result_codes.md) lists every code of the port operations with the port after it.
+ * TKUSB_WRITE_FAILED_ERR / TKUSB_READ_FAILED_ERR, the port still open. The page @ref result_codes
+ * (docs/result_codes.md) lists every code of the port operations with the port after it.
  *
  * Threads
  * -------
@@ -618,8 +618,9 @@ KV4USBCP_API int16_t tkcmdsetUSB_set_feature(uint16_t port, uint16_t value, uint
  * - Unregistering waits at most 1000 ms for the thread: TKUSB_EVENT_TIMEOUT_ERR when it did not
  *   end by then (always so from inside the callback; the thread then ends once the callback
  *   returns). A cleared callback is never called, even by a thread that outlives it.
- * - What a callback may call: commands and queries on any port (the port of an arrival is open),
- *   tkcmdsetUSB_send_command, the library's lock. Not tkcmdsetUSB_init or
+ * - What a callback may call: commands and queries on any port (the port of an arrival is open;
+ *   that of a departure is open too, but its monitor is gone, so a command on it fails and
+ *   closes it), tkcmdsetUSB_send_command, the library's lock. Not tkcmdsetUSB_init or
  *   tkcmdsetUSB_shutdown_all; an unregistration from inside it costs its full 1000 ms, as above.
  * - Monitors are identified and opened through the registry that tkcmdsetUSB_init creates:
  *   register after tkcmdsetUSB_init. Registered before it, monitors arriving before the init are
