@@ -6,6 +6,7 @@
  * talks to the monitors on the USB bus. Every result is checked and printed with its name and its
  * sentence. Exit code 0 when every step went as it should. */
 #include <stdio.h>
+#include <string.h>
 
 #include "kv4usbcp.h"
 #include "kv4usbcp_sim.h"
@@ -65,19 +66,31 @@ static int show_status(uint16_t port)
     return failures;
 }
 
+/* The port of the monitor with this serial number, or -1. */
+static int port_of(const char *serial, const uint16_t *ports, int count)
+{
+    int i;
+    for (i = 0; i < count; ++i) {
+        char text[64] = {0};
+        if (tkcmdsetUSB_serial_number(ports[i], text, sizeof text - 1) == 0 && strcmp(text, serial) == 0)
+            return ports[i];
+    }
+    return -1;
+}
+
 int main(void)
 {
     kv4sim_monitor_desc bike = {0}, rower = {0}, mouse = {0};
     uint16_t ports[255]; /* discovery writes up to 255 ports */
     uint8_t count = 0;
-    int i, failures = 0;
-
+    int i, rower_port, failures = 0;
     kv4sim_monitor *rower_monitor;
     uint32_t status = 0;
 
     /* Two simulated monitors, and a HID device that is no monitor, which the filter leaves out. */
     bike.fw_version = "BIKE-FW 2.10";
     rower.product = "KV4 Quillon5 Rower";
+    rower.serial = "ROWER01";
     rower.fw_version = "ROWER-FW 1.04";
     mouse.product = "USB Optical Mouse";
     if (!kv4sim_attach(&bike) || !(rower_monitor = kv4sim_attach(&rower)) || !kv4sim_attach(&mouse)) {
@@ -105,15 +118,21 @@ int main(void)
 
     /* A monitor that refuses its strings is taken to be gone: the port closes, and commands on it
      * answer TKUSB_DEVICE_CLOSED_ERR until it is opened again. */
-    if (count == 2) {
+    rower_port = port_of("ROWER01", ports, count);
+    if (rower_port < 0) {
+        puts("the rower has no port");
+        ++failures;
+    } else {
         char serial[16];
+        const uint16_t port = (uint16_t)rower_port;
+        printf("rower on port %u\n", (unsigned)port);
         kv4sim_set_fault(rower_monitor, KV4SIM_FAULT_REFUSE_STRINGS, 1);
-        failures += expect("serial number (refused)", tkcmdsetUSB_serial_number(ports[1], serial, sizeof serial),
+        failures += expect("serial number (refused)", tkcmdsetUSB_serial_number(port, serial, sizeof serial),
                            TKUSB_GET_STRING_ERR);
-        failures += expect("status (port closed)", tkcmdsetUSB_status(ports[1], &status), TKUSB_DEVICE_CLOSED_ERR);
+        failures += expect("status (port closed)", tkcmdsetUSB_status(port, &status), TKUSB_DEVICE_CLOSED_ERR);
         kv4sim_set_fault(rower_monitor, KV4SIM_FAULT_REFUSE_STRINGS, 0);
-        failures += report("reset_port", tkcmdsetUSB_reset_port(ports[1]));
-        failures += report("status (open again)", tkcmdsetUSB_status(ports[1], &status));
+        failures += report("reset_port", tkcmdsetUSB_reset_port(port));
+        failures += report("status (open again)", tkcmdsetUSB_status(port, &status));
     }
 
     failures += report("shutdown_all", tkcmdsetUSB_shutdown_all());
