@@ -2,8 +2,8 @@
  * asynchronously, over and over, while two monitors are unplugged and plugged back in.
  *
  * What it shows a host:
- * - one completion callback for the whole library, on the library's I/O thread, and exactly one
- *   call of it for every send that was accepted, answered, failed or timed out;
+ * - one completion callback for the whole library, on the library's I/O thread, called exactly
+ *   once for every accepted send, whether it was answered, failed or timed out;
  * - the callback queueing the next exchange of its port itself;
  * - device events on the library's notification thread: a monitor that leaves closes its port,
  *   and when it comes back it is open again under the same port number;
