@@ -427,8 +427,8 @@ KV4USBCP_API int16_t tkcmdsetUSB_reset_port(uint16_t port);
  *
  * command (command_length bytes) goes out in one HID output report, unchanged; the answer comes
  * back from one input report into response, which holds at least 3 bytes and at least
- * *response_length (see "The response length" in the introduction: in, bytes wanted; out, bytes delivered).
- * The port's buffer mode says which length chooses the output report. timeout (milliseconds,
+ * *response_length (see "The response length" in the introduction: in, bytes wanted; out, bytes
+ * delivered). The port's buffer mode says which length chooses the output report. timeout (ms,
  * the host's choice) bounds the write and then the read; a write waits at least 20 ms, and a read
  * with a timeout of 0 gives up at once unless the answer is there.
  *
@@ -458,10 +458,10 @@ KV4USBCP_API int16_t tkcmdsetUSB_echo(uint16_t port, const uint8_t *data, uint16
 /** Status: the monitor's 32-bit status word.
  *
  * Frame: 0C. The answer's bytes 0-3, big-endian, go to *status; byte 0 is the status byte, so a
- * word whose top byte is 0 is taken for a refusal: the result is then the positive code of bytes
- * 1-2 (0x00001234 gives 18) and *status is 0. *status is 0 on every failure. Asks for the largest
- * report's payload (at most 500 bytes). Time-out 1000 ms. Codes as tkcmdsetUSB_do_command, and
- * TKUSB_INVALID_PARAMETER for a null status. Any thread. */
+ * word whose top byte is 0 is taken for a refusal: the result is then the code of bytes 1-2
+ * (0x00001234 gives 18, a positive code; 0x00000000 gives 0) and *status is 0. *status is 0 on
+ * every failure. Asks for the largest report's payload (at most 500 bytes). Time-out 1000 ms.
+ * Codes as tkcmdsetUSB_do_command, and TKUSB_INVALID_PARAMETER for a null status. Any thread. */
 KV4USBCP_API int16_t tkcmdsetUSB_status(uint16_t port, uint32_t *status);
 /** Special: a command whose meaning is the monitor's, with two arguments.
  *
