@@ -577,8 +577,8 @@ KV4USBCP_API int16_t tkcmdsetUSB_hw_version(uint16_t port, char *buffer, uint8_t
 KV4USBCP_API int16_t tkcmdsetUSB_loader_fw_version(uint16_t port, char *buffer, uint8_t length);
 /** @} */
 /** The port's largest report payload M into *size, at most 500 (0 for a port never opened, and
- * on any failure): what the block commands size their blocks by. 0, TKUSB_NO_PORT_INIT_ERR,
- * TKUSB_INVALID_PORT_ERR, TKUSB_INVALID_PARAMETER. Contacts no device; any thread. */
+ * after TKUSB_NO_PORT_INIT_ERR or TKUSB_INVALID_PORT_ERR): what the block commands size their
+ * blocks by. 0, those two codes, TKUSB_INVALID_PARAMETER. Contacts no device; any thread. */
 KV4USBCP_API int16_t tkcmdsetUSB_max_report_size(uint16_t port, uint16_t *size);
 /** The port's buffer mode into *mode (TKUSB_BUFFER_MODE_RESPONSE for a new port), open or
  * closed. 0, TKUSB_NO_PORT_INIT_ERR, TKUSB_INVALID_PORT_ERR, TKUSB_INVALID_PARAMETER. Contacts
