@@ -8,8 +8,7 @@
  * - device events on the library's notification thread: a monitor that leaves closes its port,
  *   and when it comes back it is open again under the same port number;
  * - the order of a clean stop: unregister both callbacks, then shut the library down.
- * The host's own counters are shared by three threads; the library's lock, which a host may take
- * on any thread, callbacks included, guards them, so the example needs no threading library.
+ * The host's counters, shared by three threads, are guarded by the library's lock (any thread).
  * Exit code 0 when every monitor answered and every send had its one callback. */
 #define _POSIX_C_SOURCE 199309L /* nanosleep, hidden by strict C99 */
 
@@ -176,7 +175,8 @@ int main(void)
     /* Halfway, two monitors are unplugged (their exchanges under way end with a failure callback)
      * and plugged in again on other sockets. */
     ok = wait_for(half_answered, "half the answers");
-    ok = ok && kv4sim_detach(monitors[2]) == 0 && kv4sim_detach(monitors[5]) == 0 && wait_for(two_gone, "two departures");
+    ok = ok && kv4sim_detach(monitors[2]) == 0 && kv4sim_detach(monitors[5]) == 0 &&
+         wait_for(two_gone, "two departures");
     ok = ok && kv4sim_reattach(monitors[2], 1) == 0 && kv4sim_reattach(monitors[5], 1) == 0 &&
          wait_for(two_back, "two arrivals");
     ok = ok && wait_for(all_answered, "every answer");

@@ -85,23 +85,19 @@ bool rediscover(uint16_t port)
 }
 
 // Prints a line at every quarter of the work.
-class progress {
-public:
-    explicit progress(const char *what) : what_(what) {}
+struct progress {
+    const char *what;
+    unsigned next = 1;
     void at(uint32_t done)
     {
-        while (next_ <= 4 && done >= image_size / 4 * next_)
-            std::printf("%s: %3u %% (%u of %u bytes)\n", what_, 25 * next_++, unsigned{done}, unsigned{image_size});
+        while (next <= 4 && done >= image_size / 4 * next)
+            std::printf("%s: %3u %% (%u of %u bytes)\n", what, 25 * next++, unsigned{done}, unsigned{image_size});
     }
-
-private:
-    const char *what_;
-    unsigned next_ = 1;
 };
 
 bool write_image(uint16_t port, kv4sim_monitor *monitor, const std::vector<uint8_t> &image, uint32_t words_per_block)
 {
-    progress shown("writing");
+    progress shown{"writing"};
     bool unplugged = false;
     for (uint32_t address = 0; address < image_size;) {
         if (!unplugged && address >= image_size / 2) {
@@ -112,7 +108,8 @@ bool write_image(uint16_t port, kv4sim_monitor *monitor, const std::vector<uint8
         // Three answer bytes: a refusal's status byte and the monitor's code behind it.
         uint16_t response_length = 3;
         // Flash addresses count bytes, block sizes 16-bit words.
-        const int16_t code = tkcmdsetUSB_write_flashblk16(port, address, image.data() + address, words, &response_length);
+        const int16_t code =
+            tkcmdsetUSB_write_flashblk16(port, address, image.data() + address, words, &response_length);
         if (port_closed_by(code)) {
             std::printf("monitor lost at byte %u: %s\n", unsigned{address}, describe(code).c_str());
             kv4sim_reattach(monitor, 1); // plugged back in, into another socket
@@ -131,7 +128,7 @@ bool write_image(uint16_t port, kv4sim_monitor *monitor, const std::vector<uint8
 
 bool verify_image(uint16_t port, const std::vector<uint8_t> &image, uint32_t words_per_block)
 {
-    progress shown("reading back");
+    progress shown{"reading back"};
     std::vector<uint8_t> block(2 * words_per_block);
     for (uint32_t address = 0; address < image_size;) {
         const uint32_t words = std::min(words_per_block, (image_size - address) / 2);
@@ -190,7 +187,8 @@ int main()
     const block_sizes blocks = largest_blocks(largest);
     if (done)
         std::printf("blocks of %u words written, %u read\n", unsigned{blocks.write_words}, unsigned{blocks.read_words});
-    done = done && write_image(port, monitor, image, blocks.write_words) && verify_image(port, image, blocks.read_words);
+    done =
+        done && write_image(port, monitor, image, blocks.write_words) && verify_image(port, image, blocks.read_words);
     ok("shutdown_all", tkcmdsetUSB_shutdown_all());
     kv4sim_destroy(monitor);
     std::printf("%s\n", done ? "image written and verified" : "FAILED");
