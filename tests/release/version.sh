@@ -2,7 +2,8 @@
 # Checks that every place a host or a package manager reads the release's version from says the
 # project's version: the header's macros (and the 16-bit value they make), the changelog's top
 # entry, and, where the build or the packages have them, the shared objects' SONAME and file
-# names, the pkg-config files, the CMake package's version file and the package names.
+# names, the pkg-config files, the CMake package's version file, the Windows binaries' version
+# resources and the package names.
 # usage: version.sh VERSION SOURCE_DIR [BUILD_DIR] [DIST_DIR]
 set -euo pipefail
 version=$1 source=$2 build=${3:-} dist=${4:-}
@@ -27,6 +28,11 @@ if [ -n "$build" ] && [ -e "$build/libkv4usbcp.so" ]; then
     agree "$lib.pc" "$(awk '/^Version:/ { print $2 }' "$build/$lib.pc")"
   done
   agree "the CMake package" "$(sed -n 's/^set(PACKAGE_VERSION "\(.*\)")$/\1/p' "$build/KV4USBCPConfigVersion.cmake")"
+fi
+
+if [ -n "$build" ] && [ -e "$build/KV4USBCP.dll" ]; then
+  bash "$(dirname "$0")/version-resource.sh" "$version" "$build/kv4_version_resource.exe" "$build/KV4USBCP.dll" \
+    "$build/KV4USBCP_sim.dll" "$build/tools/kv4usb/kv4usb.exe" || status=1
 fi
 
 if [ -n "$dist" ]; then
