@@ -5,8 +5,9 @@
 #                                       README.txt, LICENSE, CHANGELOG.md
 #   KV4USBCP-<version>-win64-debug.zip  each binary's debugging symbols, bin/X.debug, which the
 #                                       binary names in its debug link
-# The Windows binaries are build/mingw's (built here when missing or out of date); the version is
-# the project's, as that build's cache holds it.
+#   libkv4usbcp3, libkv4usbcp-dev and kv4usb .deb files, made by CPack
+# The Windows binaries are build/mingw's and the Linux ones build/native's (built here when missing
+# or out of date); the version is the project's, as the builds' caches hold it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
@@ -50,6 +51,12 @@ cp LICENSE CHANGELOG.md "$root/"
 (cd dist/stage && zip -qrX "../$name.zip" "$name")
 (cd dist/debug && zip -qrX "../$name-debug.zip" "$name")
 rm -rf dist/stage dist/debug
+
+# Debian packages from the native build, installed under /usr; their dependencies from dpkg-shlibdeps.
+cmake --preset native >/dev/null
+cmake --build --preset native --target kv4usbcp kv4usbcp_sim kv4usb kv4sim-uhid >/dev/null
+cpack -G DEB --config build/native/CPackConfig.cmake -B "$PWD/dist/deb" >/dev/null
+mv dist/deb/*.deb dist/ && rm -rf dist/deb
 for package in dist/*; do
   printf '%-40s %10d bytes\n' "$package" "$(stat -c %s "$package")"
 done

@@ -23,6 +23,8 @@ bash scripts/package.sh
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/mingw/CMakeCache.txt)
 bash tests/release/windows-sdk.sh "dist/KV4USBCP-$version-win64.zip" build/mingw build/windows-sdk
 bash tests/release/version.sh "$version" . build/native dist
+lintian --fail-on error --tag-display-limit 0 dist/*.deb
+bash tests/release/debian.sh dist build/debian-check
 
 # The builds a user types first, without presets: Release with g++, with clang, and for Windows.
 # Their test programs are built, not run. Warnings never fail a user's build, but they fail this
