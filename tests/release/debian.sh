@@ -12,10 +12,11 @@ runtime=$(echo "$dist"/libkv4usbcp3_*.deb) dev=$(echo "$dist"/libkv4usbcp-dev_*.
 for deb in "$runtime" "$dev" "$tools"; do dpkg-deb -x "$deb" "$work/root"; done
 
 fail() { echo "$*"; exit 1; }
-dpkg-deb -c "$runtime" | grep -q ' ./usr/lib/udev/rules.d/70-kv4usbcp.rules$' || fail "$runtime: no udev rule in /usr/lib/udev/rules.d"
-dpkg-deb --ctrl-tarfile "$runtime" | tar -xO ./shlibs | grep -q '^libkv4usbcp 3 libkv4usbcp3 ' || fail "$runtime: no shlibs entry"
+# Listings read whole first: grep -q leaving early would break the pipe, and the pipeline with it.
+grep -q ' ./usr/lib/udev/rules.d/70-kv4usbcp.rules$' <<<"$(dpkg-deb -c "$runtime")" || fail "$runtime: no udev rule in /usr/lib/udev/rules.d"
+grep -q '^libkv4usbcp 3 libkv4usbcp3 ' <<<"$(dpkg-deb --ctrl-tarfile "$runtime" | tar -xO ./shlibs)" || fail "$runtime: no shlibs entry"
 [ "$(dpkg-deb -f "$dev" Depends)" = "libkv4usbcp3 (= $(dpkg-deb -f "$runtime" Version))" ] || fail "$dev: Depends $(dpkg-deb -f "$dev" Depends)"
-dpkg-deb -c "$dev" | grep -q ' ./usr/include/kv4usbcp.h$' || fail "$dev: no header"
+grep -q ' ./usr/include/kv4usbcp.h$' <<<"$(dpkg-deb -c "$dev")" || fail "$dev: no header"
 
 libdir=$(dirname "$(find "$work/root" -name libkv4usbcp_sim.so -print -quit)")
 export PKG_CONFIG_PATH=$libdir/pkgconfig LD_LIBRARY_PATH=$libdir
