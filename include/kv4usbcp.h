@@ -101,6 +101,10 @@
 
 /** Version of the library, as tkcmdsetUSB_get_dll_version reports it (major in the high byte). */
 #define KV4USBCP_VERSION 0x0302
+/* The release this header belongs to, for hosts that test it at compile time. */
+#define KV4USBCP_VERSION_MAJOR 3
+#define KV4USBCP_VERSION_MINOR 2
+#define KV4USBCP_VERSION_PATCH 0
 
 #ifdef __cplusplus
 extern "C" {

@@ -24,3 +24,7 @@ KV4_WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine6
 # dependencies out of the kernel's modules; the guest runs Windows programs with the host's Wine
 # and the host's udev daemon, without whose events Wine's HID bus misses a replugged device.
 KV4_VM_PACKAGES=(qemu-system-x86 busybox-static binutils wine64 udev)
+# The release packages (scripts/package.sh): zip; llvm-dlltool for MSVC import libraries; clang and
+# lld-link, which link an MSVC-ABI host to prove them; dpkg-dev and file, which CPack's Debian
+# packages need for their dependencies and shlibs; lintian, which checks them.
+KV4_RELEASE_PACKAGES=(zip unzip llvm clang lld dpkg-dev file lintian)

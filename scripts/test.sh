@@ -1,13 +1,14 @@
 #!/usr/bin/env bash
 # Builds and runs every test suite: native, AddressSanitizer+UBSan, ThreadSanitizer, a bounded
 # libFuzzer run on the report descriptor parser, and the Windows build under Wine, whose last suite
-# runs in the test VM on kv4sim-uhid monitors from the native build; then builds the plain Release
+# runs in the test VM on kv4sim-uhid monitors from the native build; then makes the release packages
+# from the Windows build and checks them as their users take them, and builds the plain Release
 # configurations with g++, clang and MinGW. Installs what a fresh Debian machine lacks first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
 kv4_install_missing "${KV4_NATIVE_PACKAGES[@]}" "${KV4_FUZZ_PACKAGES[@]}" "${KV4_WINDOWS_PACKAGES[@]}" \
-  "${KV4_VM_PACKAGES[@]}"
+  "${KV4_VM_PACKAGES[@]}" "${KV4_RELEASE_PACKAGES[@]}"
 
 for preset in native asan tsan fuzz mingw; do
   echo "==== $preset"
@@ -16,6 +17,14 @@ for preset in native asan tsan fuzz mingw; do
   ctest --preset "$preset"
 done
 bash scripts/check-dll.sh build/mingw
+
+echo "==== release packages"
+bash scripts/package.sh
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' build/mingw/CMakeCache.txt)
+bash tests/release/windows-sdk.sh "dist/KV4USBCP-$version-win64.zip" build/mingw build/windows-sdk
+bash tests/release/version.sh "$version" . build/native dist
+lintian --fail-on error --tag-display-limit 0 dist/*.deb
+bash tests/release/debian.sh dist build/debian-check
 
 # The builds a user types first, without presets: Release with g++, with clang, and for Windows.
 # Their test programs are built, not run. Warnings never fail a user's build, but they fail this
