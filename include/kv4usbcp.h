@@ -101,9 +101,12 @@
 
 /** Version of the library, as tkcmdsetUSB_get_dll_version reports it (major in the high byte). */
 #define KV4USBCP_VERSION 0x0302
-/* The release this header belongs to, for hosts that test it at compile time. */
+/** Major number of the release this header belongs to, for hosts that test it at compile time;
+ *  a new major number is a new SONAME (libkv4usbcp.so.3). */
 #define KV4USBCP_VERSION_MAJOR 3
+/** Minor number of the release this header belongs to. */
 #define KV4USBCP_VERSION_MINOR 2
+/** Patch number of the release this header belongs to. */
 #define KV4USBCP_VERSION_PATCH 0
 
 #ifdef __cplusplus
