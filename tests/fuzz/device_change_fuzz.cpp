@@ -37,7 +37,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         kv4sim_set_debug_sink(quiet, nullptr);
         kv4::event_registration().callback2 = event2;
         kv4::event_registration().callback3 = event3;
-        return tkcmdsetUSB_init() == 0;
+        // A known monitor, so that a record's path is compared with a registered one.
+        uint8_t count = 0;
+        uint16_t ports[255];
+        std::atexit([] { tkcmdsetUSB_shutdown_all(); });
+        return kv4sim_attach(nullptr) && tkcmdsetUSB_init() == 0 && tkcmdsetUSB_find_devices("Quillon5", &count, ports) == 0 &&
+               count == 1;
     }();
     check(started, "the library starts");
     FuzzedDataProvider in(data, size);
