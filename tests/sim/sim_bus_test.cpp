@@ -141,8 +141,8 @@ TEST(SimMonitor, RefusesFramesTooShortForTheirCommandAndAnswersTooLongForTheRoom
 TEST_F(SimBus, BadArgumentsAreRefused)
 {
     kv4sim_monitor *m = kv4sim_attach(nullptr);
-    EXPECT_EQ(kv4sim_set_fault(m, KV4SIM_FAULT_WRITE_STALLS + 1, 1), KV4SIM_INVALID_PARAMETER);
-    EXPECT_EQ(kv4sim_set_fault(m, KV4SIM_FAULT_WRITE_STALLS, 1), 0); // the last fault is one
+    EXPECT_EQ(kv4sim_set_fault(m, KV4SIM_FAULT_ANSWER_ALL + 1, 1), KV4SIM_INVALID_PARAMETER);
+    EXPECT_EQ(kv4sim_set_fault(m, KV4SIM_FAULT_ANSWER_ALL, 1), 0); // the last fault is one
     EXPECT_EQ(kv4sim_reattach(m, 0), KV4SIM_INVALID_PARAMETER);
     kv4sim_destroy(m);
     EXPECT_EQ(kv4sim_path(m), nullptr);
