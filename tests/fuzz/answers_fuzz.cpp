@@ -82,13 +82,19 @@ struct block_command {
     unsigned unit; // bytes per counted item
     bool reads;
 };
-#define KV4_BLOCK(f, count, unit, reads) {[](uint16_t p, uint32_t a, uint8_t *d, uint32_t n, uint16_t *r) { return f(p, a, d, count, r); }, unit, reads}
-const block_command blocks[] = {
-    KV4_BLOCK(tkcmdsetUSB_write_flashblk16, n, 2, false), KV4_BLOCK(tkcmdsetUSB_read_flashblk16, n, 2, true),
-    KV4_BLOCK(tkcmdsetUSB_write_spiflashblk8, n, 1, false), KV4_BLOCK(tkcmdsetUSB_read_spiflashblk8, n, 1, true),
-    KV4_BLOCK(tkcmdsetUSB_write_memblk16, n, 2, false), KV4_BLOCK(tkcmdsetUSB_write_memblk8, uint16_t(n), 1, false),
-    KV4_BLOCK(tkcmdsetUSB_read_memblk8, uint16_t(n), 1, true), KV4_BLOCK(tkcmdsetUSB_write_eeblk8, uint16_t(n), 1, false),
-    KV4_BLOCK(tkcmdsetUSB_read_eeblk8, uint16_t(n), 1, true)};
+#define KV4_BLOCK(f, count, unit, reads)                                                                               \
+    {                                                                                                                  \
+        [](uint16_t p, uint32_t a, uint8_t *d, uint32_t n, uint16_t *r) { return f(p, a, d, count, r); }, unit, reads  \
+    }
+const block_command blocks[] = {KV4_BLOCK(tkcmdsetUSB_write_flashblk16, n, 2, false),
+                                KV4_BLOCK(tkcmdsetUSB_read_flashblk16, n, 2, true),
+                                KV4_BLOCK(tkcmdsetUSB_write_spiflashblk8, n, 1, false),
+                                KV4_BLOCK(tkcmdsetUSB_read_spiflashblk8, n, 1, true),
+                                KV4_BLOCK(tkcmdsetUSB_write_memblk16, n, 2, false),
+                                KV4_BLOCK(tkcmdsetUSB_write_memblk8, uint16_t(n), 1, false),
+                                KV4_BLOCK(tkcmdsetUSB_read_memblk8, uint16_t(n), 1, true),
+                                KV4_BLOCK(tkcmdsetUSB_write_eeblk8, uint16_t(n), 1, false),
+                                KV4_BLOCK(tkcmdsetUSB_read_eeblk8, uint16_t(n), 1, true)};
 int16_t (*const strings[])(uint16_t, char *, uint8_t) = {tkcmdsetUSB_serial_number, tkcmdsetUSB_fw_version,
                                                          tkcmdsetUSB_hw_version, tkcmdsetUSB_loader_fw_version};
 
@@ -108,14 +114,17 @@ void transaction(FuzzedDataProvider &in, bool ddi)
     const uint16_t wanted = in.ConsumeIntegralInRange(0, 600), timeout = in.ConsumeIntegralInRange(0, 15);
     guarded_buffer response(std::max<uint16_t>(wanted, 3));
     answers.may_be_silent = in.ConsumeBool();
-    into(2, "transaction: length", [&](guarded_buffer &length) {
-        *length.as<uint16_t>() = wanted;
-        const int16_t r = (ddi ? tkcmdsetUSB_do_DDIcommand : tkcmdsetUSB_do_command)(
-            the_port, command.data(), uint16_t(command.size()), response.data(), length.as<uint16_t>(), timeout);
-        // With fewer than 3 bytes delivered, a code comes from what the host's buffer held.
-        const uint8_t *b = response.data();
-        return b[0] == 0 && r == int16_t(b[1] << 8 | b[2]) ? int16_t(0) : r;
-    }, timeout);
+    into(
+        2, "transaction: length",
+        [&](guarded_buffer &length) {
+            *length.as<uint16_t>() = wanted;
+            const int16_t r = (ddi ? tkcmdsetUSB_do_DDIcommand : tkcmdsetUSB_do_command)(
+                the_port, command.data(), uint16_t(command.size()), response.data(), length.as<uint16_t>(), timeout);
+            // With fewer than 3 bytes delivered, a code comes from what the host's buffer held.
+            const uint8_t *b = response.data();
+            return b[0] == 0 && r == int16_t(b[1] << 8 | b[2]) ? int16_t(0) : r;
+        },
+        timeout);
     answers.may_be_silent = false;
     response.check_untouched(std::max<uint16_t>(wanted, 3), "transaction: response buffer");
 }
@@ -168,15 +177,30 @@ void run(FuzzedDataProvider &in)
                 return r;
             });
             break;
-        case 4: into(4, "special", [&](auto &v) { return tkcmdsetUSB_special(the_port, a, b, v.template as<uint32_t>()); }); break;
+        case 4:
+            into(4, "special", [&](auto &v) { return tkcmdsetUSB_special(the_port, a, b, v.template as<uint32_t>()); });
+            break;
         case 5: block(in, blocks[a % std::size(blocks)]); break;
         case 6: // the wait grows with the region: keep it short
-            into(4, "image crc", [&](auto &c) { return tkcmdsetUSB_get_image_crc(the_port, a, c.template as<uint32_t>(), b & 0xFFFF, &length); });
+            into(4, "image crc", [&](auto &c) {
+                return tkcmdsetUSB_get_image_crc(the_port, a, c.template as<uint32_t>(), b & 0xFFFF, &length);
+            });
             break;
-        case 7: into(4, "update status", [&](auto &s) { return tkcmdsetUSB_get_update_status(the_port, s.template as<tkcmdsetUSB_update_status>(), &length); }); break;
-        case 8: into(8, "v3 update status", [&](auto &s) { return tkcmdsetUSB_get_V3_update_status(the_port, s.template as<tkcmdsetUSB_v3_update_status>(), &length); }); break;
+        case 7:
+            into(4, "update status", [&](auto &s) {
+                return tkcmdsetUSB_get_update_status(the_port, s.template as<tkcmdsetUSB_update_status>(), &length);
+            });
+            break;
+        case 8:
+            into(8, "v3 update status", [&](auto &s) {
+                return tkcmdsetUSB_get_V3_update_status(the_port, s.template as<tkcmdsetUSB_v3_update_status>(),
+                                                        &length);
+            });
+            break;
         case 9: into(0, "feature", [&](auto &) { return tkcmdsetUSB_set_feature(the_port, uint16_t(a), 0); }); break;
-        case 10: into(uint8_t(b), "string", [&](auto &s) { return strings[a % 4](the_port, s.text(), uint8_t(b)); }); break;
+        case 10:
+            into(uint8_t(b), "string", [&](auto &s) { return strings[a % 4](the_port, s.text(), uint8_t(b)); });
+            break;
         case 11: send(in); break;
         case 12: { // a frame the monitor sends unasked
             const std::vector<uint8_t> frame = in.ConsumeBytes<uint8_t>(a % 520 + 1);
@@ -186,7 +210,9 @@ void run(FuzzedDataProvider &in)
             break;
         }
         case 13: tkcmdsetUSB_reset_port(the_port); break;
-        default: into(2, "max report size", [&](auto &s) { return tkcmdsetUSB_max_report_size(the_port, s.template as<uint16_t>()); });
+        default:
+            into(2, "max report size",
+                 [&](auto &s) { return tkcmdsetUSB_max_report_size(the_port, s.template as<uint16_t>()); });
         }
     }
 }
@@ -213,7 +239,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     check(tkcmdsetUSB_find_devices("Quillon5", &count, ports) == 0 && count == 1, "the monitor is found");
     the_port = ports[0];
     // An unregistration that timed out leaves the last thread ending a while: then none this time.
-    const int16_t registered = in.ConsumeBool() ? tkcmdsetUSB_register_asyncio(completion, in.ConsumeIntegralInRange(1, 100)) : 1;
+    const int16_t registered =
+        in.ConsumeBool() ? tkcmdsetUSB_register_asyncio(completion, in.ConsumeIntegralInRange(1, 100)) : 1;
     check(registered >= 0 || registered == TKUSB_EVENT_REGISTER_ERR, "asyncio registers");
     run(in);
     if (registered == 0)

@@ -14,10 +14,7 @@ using namespace kv4fuzz;
 
 namespace {
 
-void check_text(const char *text)
-{
-    check(text && std::memchr(text, 0, 225), "event: a terminated text");
-}
+void check_text(const char *text) { check(text && std::memchr(text, 0, 225), "event: a terminated text"); }
 
 void volume(uint16_t, int32_t event, const char *text)
 {
@@ -41,8 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         uint8_t count = 0;
         uint16_t ports[255];
         std::atexit([] { tkcmdsetUSB_shutdown_all(); });
-        return kv4sim_attach(nullptr) && tkcmdsetUSB_init() == 0 && tkcmdsetUSB_find_devices("Quillon5", &count, ports) == 0 &&
-               count == 1;
+        return kv4sim_attach(nullptr) && tkcmdsetUSB_init() == 0 &&
+               tkcmdsetUSB_find_devices("Quillon5", &count, ports) == 0 && count == 1;
     }();
     check(started, "the library starts");
     FuzzedDataProvider in(data, size);

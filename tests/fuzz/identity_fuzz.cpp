@@ -36,8 +36,8 @@ void use(FuzzedDataProvider &in, uint16_t port)
     check(named_code(tkcmdsetUSB_max_report_size(port, size.as<uint16_t>())), "max report size: result");
     size.check_untouched(2, "max report size");
     check(*size.as<uint16_t>() <= 500, "max report size: at most 500");
-    for (auto fetch : {tkcmdsetUSB_serial_number, tkcmdsetUSB_fw_version, tkcmdsetUSB_hw_version,
-                       tkcmdsetUSB_loader_fw_version}) {
+    for (auto fetch :
+         {tkcmdsetUSB_serial_number, tkcmdsetUSB_fw_version, tkcmdsetUSB_hw_version, tkcmdsetUSB_loader_fw_version}) {
         const uint8_t length = in.ConsumeIntegral<uint8_t>();
         guarded_buffer text(length);
         check(named_code(within(6000, "string", [&] { return fetch(port, text.text(), length); })), "string: result");
@@ -64,17 +64,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     kv4sim_reset();
     std::vector<kv4sim_value_cap> caps(in.ConsumeIntegralInRange(0, 10));
     for (kv4sim_value_cap &cap : caps)
-        cap = {in.ConsumeIntegralInRange<uint8_t>(0, 2), in.ConsumeIntegral<uint16_t>(),
-               in.ConsumeIntegral<uint8_t>(), in.ConsumeIntegral<uint16_t>()};
+        cap = {in.ConsumeIntegralInRange<uint8_t>(0, 2), in.ConsumeIntegral<uint16_t>(), in.ConsumeIntegral<uint8_t>(),
+               in.ConsumeIntegral<uint16_t>()};
     std::string texts[5];
     for (std::string &text : texts)
         text = (in.ConsumeBool() ? "Quillon5" : "") + in.ConsumeRandomLengthString(400);
-    kv4sim_monitor_desc desc{texts[0].c_str(), texts[1].c_str(), in.ConsumeIntegral<uint16_t>(), texts[2].c_str(),
-                             texts[3].c_str(), texts[4].c_str(), caps.data(), caps.size()};
+    kv4sim_monitor_desc desc{texts[0].c_str(), texts[1].c_str(), in.ConsumeIntegral<uint16_t>(),
+                             texts[2].c_str(), texts[3].c_str(), texts[4].c_str(),
+                             caps.data(),      caps.size()};
     product_id = desc.product_id ? desc.product_id : 1;
     tkcmdsetUSB_init();
     const bool variant3 = in.ConsumeBool();
-    const int16_t registered = variant3 ? tkcmdsetUSB_register_events3(device_event) : tkcmdsetUSB_register_events2(event2);
+    const int16_t registered =
+        variant3 ? tkcmdsetUSB_register_events3(device_event) : tkcmdsetUSB_register_events2(event2);
     check(registered == 0 || registered == TKUSB_EVENT_REGISTER_ERR, "events register"); // the last may still end
     if (kv4sim_monitor *m = kv4sim_attach(&desc)) {
         guarded_buffer ports(255 * 2);

@@ -114,7 +114,8 @@ hid_io services::platform_start_write(hid_handle hh, const uint8_t *buffer, uint
     }
     // The monitor works outside the bus lock, so that a responder may drive the simulator.
     std::lock_guard<std::mutex> exchange(m->exchange);
-    const std::size_t answer_length = answers ? m->respond(buffer + 1, m->frame_length(buffer[0], length), scripted) : 0;
+    const std::size_t answer_length =
+        answers ? m->respond(buffer + 1, m->frame_length(buffer[0], length), scripted) : 0;
     std::lock_guard<std::mutex> guard(b.mutex);
     if (h.owner != m.get()) // it left the bus meanwhile
         return refuse(h, error_not_connected);
