@@ -1,22 +1,86 @@
-/*
- * kv4usbcp.h - host interface of KV4USBCP, the USB command library for KV4 fitness monitors.
+/**
+ * @file kv4usbcp.h
+ * @brief Host interface of KV4USBCP, the USB command library for KV4 fitness monitors.
  *
  * A monitor is a USB HID device. The library finds the monitors present, gives each a 16-bit port
  * number, opens it and carries command frames to it and response frames back, one HID report each
- * way. Every function is callable from C and C++ and from any host thread; none lets an exception
- * escape: memory running out inside the library answers TKUSB_SYSTEM_MEMORY_ERR, any other such
- * failure TKUSB_SYSTEM_IO_ERR. Unless said otherwise a function returns a signed 16-bit result
- * code: 0 for success, a negative code listed below, or a code reported by the monitor itself
- * (passed through unchanged).
- * tkcmdsetUSB_get_error_name and tkcmdsetUSB_get_error_text turn any code into text.
+ * way. On top of that it offers the monitor's service command set (echo, status, special, memory
+ * blocks, image CRC, update status) and reads the monitor's identification strings.
+ *
+ * Each function below says what its arguments mean and in what unit, which codes it returns,
+ * whether the port is open afterwards, how long it may wait and which threads may call it. What
+ * holds for many of them is said once here.
+ *
+ * Results
+ * -------
+ * Unless said otherwise a function returns a signed 16-bit result code: 0 for success, a negative
+ * code listed below, or a code the monitor reported, passed through unchanged (every positive code
+ * is the monitor's). tkcmdsetUSB_get_error_name and tkcmdsetUSB_get_error_text turn any code into
+ * text. Codes without a row in the library's table read "Unknown Error" / "No further
+ * information.": 0 itself, TKUSB_GET_STRING_ERR (-10112, a refused string query) and any monitor
+ * code the table does not know. No function lets an exception escape: memory running out inside
+ * the library answers TKUSB_SYSTEM_MEMORY_ERR, any other such failure TKUSB_SYSTEM_IO_ERR.
  *
  * Null output pointers: where a function needs an output pointer to report its answer and the
- * host passes null, the function returns TKUSB_INVALID_PARAMETER and changes nothing. A length of
- * 0 writes nothing.
+ * host passes null, it returns TKUSB_INVALID_PARAMETER and changes nothing. A length of 0 writes
+ * nothing.
+ *
+ * The port after a result
+ * -----------------------
+ * A transfer the system refuses means the monitor is gone: the port closes (TKUSB_WRITE_FAILED_ERR
+ * and TKUSB_READ_FAILED_ERR from a transaction or exchange, TKUSB_SET_FEATURE_ERR,
+ * TKUSB_GET_STRING_ERR). A closed port keeps its number and answers TKUSB_DEVICE_CLOSED_ERR until
+ * it is opened again: tkcmdsetUSB_reset_port, tkcmdsetUSB_find_devices, or the monitor's return
+ * reported by the device events. A time-out leaves the port open. Every other code leaves the
+ * port as it was; note that a block command refuses an oversized block with the same
+ * TKUSB_WRITE_FAILED_ERR / TKUSB_READ_FAILED_ERR, the port still open. The page @ref result_codes
+ * (docs/result_codes.md) lists every code of the port operations with the port after it.
+ *
+ * Threads
+ * -------
+ * Any host thread may call any function, several threads at once, except tkcmdsetUSB_init and
+ * tkcmdsetUSB_shutdown_all, which must not overlap any other call. Transactions on one port run
+ * one after another (a second caller waits for the first); transactions on different ports run
+ * side by side. Device-event callbacks run on the library's notification thread, asynchronous
+ * completions on its I/O thread; their registrations say what a callback may call. Unregister
+ * every callback before tkcmdsetUSB_shutdown_all.
  *
  * Unloading (Windows): each of the library's threads (the I/O thread, the notification thread)
  * keeps the DLL loaded while it runs, so a FreeLibrary while one runs is safe; the DLL leaves the
- * process when the last of them has ended. Unregister first, or it stays for as long as they run.
+ * process when the last of them has ended. Unregister first, or it stays for as long as they run
+ * and a registered callback goes on being called: the module that holds the callback must stay.
+ *
+ * Time-outs
+ * ---------
+ * The service commands wait fixed times the host cannot change: 1000 ms for echo, status and
+ * tkcmdsetUSB_write_memblk16; 6000 ms for special, the other block commands and both update
+ * statuses; 1000 ms + 0.0228 ms per byte for the image CRC. tkcmdsetUSB_do_command and
+ * tkcmdsetUSB_do_DDIcommand take the host's; asynchronous exchanges the one given at their
+ * registration. A transaction waits up to the time-out for its write and again for its read.
+ *
+ * After a time-out the monitor may still answer. The library drops queued input before it writes
+ * a command, not after, so a late answer that arrives while the next command on the port waits is
+ * taken as that command's answer. After a time-out, wait out the monitor's longest answer time
+ * (6000 ms for the service commands) before the next command on the port, or reopen the port
+ * with tkcmdsetUSB_reset_port, which leaves the late answer behind with the old handle.
+ *
+ * The response length
+ * -------------------
+ * tkcmdsetUSB_do_command and every block command take a pointer to a response length. In: the
+ * number of answer bytes wanted, status byte included; it chooses the input report (the smallest
+ * that holds it), and more than the largest input report gives TKUSB_TOOLONG_REPORT_ERR with
+ * nothing sent. Out: the number delivered, which is at most the chosen report's size less one, so
+ * asking for exactly a report's size gives one byte less.
+ *
+ * A monitor refuses a command with status byte 0 and its code, big-endian, in bytes 1-2, so ask
+ * for at least 3 bytes. With fewer, the code bytes read are ones that were not delivered: the block
+ * commands, whose answer area starts zeroed, then report a refusal as 0 (1 byte or none) or as a
+ * code made of its high byte only (2 bytes: -10179 comes back as -10240); tkcmdsetUSB_do_command
+ * reads bytes 1-2 of the host's own buffer as the code. What to pass: 3 for writes, 5 for the
+ * image CRC and the update status, 7 for the V3 update status, N + 1 for a read of N bytes (fewer
+ * gives result 0 with the bytes not delivered left zero).
+ *
+ * See the examples/ folder for hosts that use all of this against the simulated monitor.
  */
 #ifndef KV4USBCP_H
 #define KV4USBCP_H
@@ -35,7 +99,7 @@
 #  define KV4USBCP_API __attribute__((visibility("default")))
 #endif
 
-/* Version of the library, as tkcmdsetUSB_get_dll_version reports it (major in the high byte). */
+/** Version of the library, as tkcmdsetUSB_get_dll_version reports it (major in the high byte). */
 #define KV4USBCP_VERSION 0x0302
 
 #ifdef __cplusplus
@@ -43,6 +107,11 @@ extern "C" {
 #endif
 
 /* ---- Result codes ------------------------------------------------------------------------------ */
+/** @name Result codes
+ * @{ */
+/** A result code of the library's table; tkcmdsetUSB_get_error_name and tkcmdsetUSB_get_error_text
+ * give its identifier and sentence. Most families are kept for the codes' numbering and never
+ * come from this library; docs/result_codes.md lists those a port operation returns. */
 /* Timing */
 #define TKTIME_NO_HIRES_ERR (-10000)
 #define TKTIME_ABORT_ERR (-10001)
@@ -215,187 +284,329 @@ extern "C" {
 #define KV4FLASH_INVALID_CRC_END_ERR (-20101)
 /* Test generator (shares -11000 with TKDATATAB_FILE_OPEN_ERROR, whose name wins) */
 #define TKTSTGEN_NO_UNUSED_FILE_ERR (-11000)
+/** @} */
 
 /* ---- Constants ------------------------------------------------------------------------------- */
 
-/* Buffer mode of a port: which length chooses the output report of a transaction. */
-#define TKUSB_BUFFER_MODE_COMMAND 1  /* the command length */
-#define TKUSB_BUFFER_MODE_RESPONSE 2 /* the requested response length (every new port) */
+/** @name Buffer modes
+ * Which length chooses the output report of a transaction.
+ * @{ */
+/** The command length chooses the output report (block commands use it for their command). */
+#define TKUSB_BUFFER_MODE_COMMAND 1
+/** The requested response length chooses the output report (every new port). */
+#define TKUSB_BUFFER_MODE_RESPONSE 2
+/** @} */
 
-/* Report-table selectors. Note: output is 0 and input 1, unlike the HID parser's numbering. */
+/** @name Report-table selectors
+ * Note: output is 0 and input 1, unlike the HID parser's numbering.
+ * @{ */
+/** The output reports. */
 #define TKUSB_REPORT_OUTPUT 0
+/** The input reports. */
 #define TKUSB_REPORT_INPUT 1
+/** The feature reports. */
 #define TKUSB_REPORT_FEATURE 2
+/** @} */
 
-/* Event codes handed to the device-event callbacks. */
-#define TKUSB_EVENT_DEVICE_CONNECTED 1    /* a monitor arrived and its port has just been opened */
-#define TKUSB_EVENT_DEVICE_DISCONNECTED 2 /* a monitor left; its port is closed when the call returns */
-#define TKUSB_EVENT_VOLUME_ARRIVED 3      /* a disk volume arrived (variants 2 and 3) */
-#define TKUSB_EVENT_VOLUME_REMOVED 4      /* a disk volume was removed (variants 2 and 3) */
+/** @name Event codes
+ * Handed to the device-event callbacks.
+ * @{ */
+/** A monitor arrived and its port has just been opened. */
+#define TKUSB_EVENT_DEVICE_CONNECTED 1
+/** A monitor left; its port is closed when the callback returns. */
+#define TKUSB_EVENT_DEVICE_DISCONNECTED 2
+/** A disk volume arrived (variants 2 and 3). */
+#define TKUSB_EVENT_VOLUME_ARRIVED 3
+/** A disk volume was removed (variants 2 and 3). */
+#define TKUSB_EVENT_VOLUME_REMOVED 4
+/** @} */
 
 /* ---- Records ----------------------------------------------------------------------------------- */
 
-/* Answer of tkcmdsetUSB_get_update_status; the meaning of the values is the monitor's. */
+/** Answer of tkcmdsetUSB_get_update_status; the meaning of the values is the monitor's. */
 typedef struct tkcmdsetUSB_update_status {
-    uint16_t first_value;
-    uint16_t second_value;
+    uint16_t first_value;  /**< answer bytes 1-2, big-endian */
+    uint16_t second_value; /**< answer bytes 3-4, big-endian */
 } tkcmdsetUSB_update_status;
 
-/* Answer of tkcmdsetUSB_get_V3_update_status. */
+/** Answer of tkcmdsetUSB_get_V3_update_status; the meaning of the values is the monitor's. */
 typedef struct tkcmdsetUSB_v3_update_status {
-    uint32_t first_value;
-    uint16_t second_value;
+    uint32_t first_value;  /**< answer bytes 1-4, big-endian */
+    uint16_t second_value; /**< answer bytes 5-6, big-endian */
 } tkcmdsetUSB_v3_update_status;
 
 /* ---- Callbacks --------------------------------------------------------------------------------- */
 
-/* Device events, variant 1. Called on the library's notification thread. */
+/** Device events, variant 1: the port and the event (TKUSB_EVENT_DEVICE_CONNECTED or
+ * TKUSB_EVENT_DEVICE_DISCONNECTED). Called on the library's notification thread. */
 typedef void (*tkusb_event_callback)(uint16_t port, int32_t event);
-/* Variant 2: also the product name and serial number; the texts stay valid until shutdown_all. */
+/** Variant 2: also the product name and serial number, valid until tkcmdsetUSB_shutdown_all, and
+ * volume events (the texts then valid during the call; see tkcmdsetUSB_register_events). */
 typedef void (*tkusb_event_callback2)(uint16_t port, int32_t event, const char *product_name,
                                       const char *serial_number);
-/* Variant 3: also the USB product ID. */
+/** Variant 3: also the USB product ID. */
 typedef void (*tkusb_event_callback3)(uint16_t port, int32_t event, const char *product_name,
                                       const char *serial_number, uint16_t product_id);
-/* Completion of an asynchronous exchange, called on the library's I/O thread. On success data
- * points to length response bytes, valid only during the call; on failure data is null, length 0
- * and result the failure code. tag is the value given to tkcmdsetUSB_send_command. */
+/** Completion of an asynchronous exchange, called on the library's I/O thread, once for every
+ * accepted tkcmdsetUSB_send_command. tag is the value given to it, seen as a signed 16-bit
+ * value (tags from 0x8000 up read negative).
+ *
+ * result is 0 when the answer arrived: data then points to length bytes (the chosen input
+ * report's size less one, at most 128), valid only during the call. result does not look at the
+ * monitor's status byte: data[0] is that byte, and 0 there means the monitor refused, its code in
+ * data[1..2], big-endian. On failure data is null, length 0 and result the failure code:
+ * TKUSB_READ_TIMEOUT_ERR (no answer within the registration's time-out; port open),
+ * TKUSB_WRITE_FAILED_ERR or TKUSB_READ_FAILED_ERR (the system refused the transfer; port
+ * closed), TKUSB_DEVICE_CLOSED_ERR (the port closed before or during the exchange),
+ * TKUSB_ASYNC_INPROGRESS_ERR (the answer was signalled but not yet there; port open),
+ * TKUSB_ASYNC_UNREGISTERED (unregistered while the exchange was under way). */
 typedef void (*tkusb_asyncio_callback)(uint16_t port, const uint8_t *data, uint16_t length,
                                        int16_t result, int16_t tag);
 
 /* ---- Result codes as text ---------------------------------------------------------------------- */
 
-/* Writes the identifier of code ("TKUSB_INVALID_PORT_ERR"; "Unknown Error" for a code without a
- * row) into buffer: at most length bytes, zero-filled to length, not terminated when it fills the
- * buffer (36 bytes always suffice). Callable in any state. */
+/** Writes the identifier of code ("TKUSB_INVALID_PORT_ERR"; "Unknown Error" for a code without a
+ * row, 0 and -10112 among them) into buffer: at most length bytes, zero-filled to length, not
+ * terminated when it fills the buffer (36 bytes always suffice; pass one less than the buffer for
+ * a terminated text). Any state, any thread; returns nothing. */
 KV4USBCP_API void tkcmdsetUSB_get_error_name(int16_t code, char *buffer, uint16_t length);
-/* Writes the sentence of code ("No further information." for a code without a row) the same way
- * (140 bytes always suffice). */
+/** Writes the sentence of code ("No further information." for a code without a row) the same way
+ * (140 bytes always suffice). Any state, any thread; returns nothing. */
 KV4USBCP_API void tkcmdsetUSB_get_error_text(int16_t code, char *buffer, uint16_t length);
 
 /* ---- Lifecycle and locking --------------------------------------------------------------------- */
 
-/* Starts the library (after a full teardown when already started): port numbering restarts at 0.
- * TKUSB_OS_UNSUPPORTED on a refused Windows version. Must not overlap any other call. */
+/** Starts the library (after a full teardown when already started: every port closes and is
+ * forgotten): port numbering restarts at 0. 0, or TKUSB_OS_UNSUPPORTED on a refused Windows
+ * version (the library then stays stopped). Must not overlap any other call. */
 KV4USBCP_API int16_t tkcmdsetUSB_init(void);
-/* Closes and forgets every port and ends the library's lock; always 0. Unregister callbacks first.
- * Must not overlap any other call. */
+/** Closes and forgets every port and ends the library's lock; always 0, in any state. Does not
+ * stop the library's threads: unregister every callback first. Must not overlap any other call. */
 KV4USBCP_API int16_t tkcmdsetUSB_shutdown_all(void);
-/* Closes one port; it keeps its number and can be reopened (tkcmdsetUSB_reset_port, discovery).
- * TKUSB_INVALID_PORT_ERR for a port never handed out. */
+/** Closes one port; it keeps its number and opens again with tkcmdsetUSB_reset_port or
+ * discovery. 0 (also for a port already closed), or TKUSB_INVALID_PORT_ERR for a port never handed
+ * out (every port before tkcmdsetUSB_init). Any thread; a transfer running on the port on another
+ * thread ends with TKUSB_DEVICE_CLOSED_ERR. */
 KV4USBCP_API int16_t tkcmdsetUSB_shutdown(uint16_t port);
-/* Takes (leaves) the library's re-entrant process-wide lock, which holds off other threads' port
- * lookups; TKCMDSET_MUTEX_FAILED_ERR while the library is not started. */
+/** Takes the library's re-entrant process-wide lock, which holds off other threads' port lookups
+ * (and so their commands, and the library's own threads) until tkcmdsetUSB_unlock; the holder's
+ * own calls go through. 0, or TKCMDSET_MUTEX_FAILED_ERR while the library is not started. */
 KV4USBCP_API int16_t tkcmdsetUSB_lock(void);
+/** Leaves the lock taken with tkcmdsetUSB_lock, once per take. 0, or TKCMDSET_MUTEX_FAILED_ERR
+ * while the library is not started. */
 KV4USBCP_API int16_t tkcmdsetUSB_unlock(void);
-/* The library version, KV4USBCP_VERSION (0x0302); not a result code. */
+/** The library version, KV4USBCP_VERSION (0x0302), in any state; not a result code. */
 KV4USBCP_API uint16_t tkcmdsetUSB_get_dll_version(void);
 
 /* ---- Discovery and reopening ------------------------------------------------------------------- */
 
-/* Finds the HID devices whose product string contains filter (case-sensitive), registers each
- * monitor once per serial number under a port number it keeps until shutdown_all, opens it, and
- * writes the ports of every open monitor into ports (room for 255 entries) and their number into
- * *count (count may be null). Note the order: count before ports. TKUSB_NO_PORT_INIT_ERR before
- * tkcmdsetUSB_init; TKUSB_INVALID_PARAMETER for a null filter or ports. A monitor held open by
- * another program costs a 100 ms retry and is not listed. */
+/** Finds the monitors present and opens them.
+ *
+ * Each HID device whose USB product string contains filter (case-sensitive: "Quillon5" finds a
+ * "KV4 Quillon5 Monitor", "quillon5" does not) is registered once per serial number under a port
+ * number it keeps until tkcmdsetUSB_shutdown_all, and opened. Then the ports of every open
+ * monitor, whatever the filter, are written to ports (room for 255 entries) and their number to
+ * *count (count may be null). Note the order: count before ports.
+ *
+ * Returns 0, TKUSB_NO_PORT_INIT_ERR before tkcmdsetUSB_init, TKUSB_INVALID_PARAMETER for a null
+ * filter or ports. A monitor that cannot be opened is left closed and unlisted.
+ *
+ * Time: probing a device that another handle holds costs a 100 ms retry. That includes every
+ * monitor this process has open, so each call costs 100 ms per open monitor; a monitor held
+ * open by another program is not listed. Any thread. */
 KV4USBCP_API int16_t tkcmdsetUSB_find_devices(const char *filter, uint8_t *count, uint16_t *ports);
-/* Closes the port and opens its monitor again: TKUSB_OPEN_DEVICE_ERR when it is gone,
- * TKUSB_SYSTEM_IO_ERR when it cannot be opened, TKUSB_INVALID_PORT_ERR for a port never opened. */
+/** Closes the port and opens its monitor again (also a port that is closed). 0, or
+ * TKUSB_OPEN_DEVICE_ERR when the monitor is gone, TKUSB_SYSTEM_IO_ERR when it cannot be opened
+ * (port closed in both cases), TKUSB_INVALID_PORT_ERR for a port never handed out. Input queued
+ * on the old handle, a late answer among it, is left behind. Any thread. */
 KV4USBCP_API int16_t tkcmdsetUSB_reset_port(uint16_t port);
 
 /* ---- Transactions ------------------------------------------------------------------------------ */
 
-/* Sends command (command_length bytes) in one HID output report and reads the answer from one
- * input report into response (at least 3 bytes, and at least *response_length). In:
- * *response_length is the number of bytes wanted; out: the number delivered (at most the chosen
- * report's size - 1). Result: a transport failure as is; else 0 when response[0] (the monitor's
- * status byte) is non-zero; else the monitor's code from response[1..2], big-endian.
- * TKUSB_TOOLONG_REPORT_ERR when no report holds the response or the command; TKUSB_ASYNC_INPROGRESS_ERR
- * while an asynchronous exchange runs on the port; TKUSB_WRITE_TIMEOUT_ERR / TKUSB_READ_TIMEOUT_ERR
- * after timeout milliseconds (the port stays open); TKUSB_WRITE_FAILED_ERR / TKUSB_READ_FAILED_ERR
- * when the device refuses (the port is closed; TKUSB_DEVICE_CLOSED_ERR until it is reopened). */
+/** Sends a frame of the host's making and reads the monitor's answer.
+ *
+ * command (command_length bytes) goes out in one HID output report, unchanged; the answer comes
+ * back from one input report into response, which holds at least 3 bytes and at least
+ * *response_length (see "The response length" in the introduction: in, bytes wanted; out, bytes
+ * delivered). The port's buffer mode says which length chooses the output report. timeout (ms,
+ * the host's choice) bounds the write and then the read; a write waits at least 20 ms, and a read
+ * with a timeout of 0 gives up at once unless the answer is there.
+ *
+ * Result, by the response-status rule: a transport failure as it came; else 0 when response[0]
+ * (the monitor's status byte) is non-zero; else the monitor's code from response[1..2],
+ * big-endian (0 when both are zero). Transport failures: TKUSB_NO_PORT_INIT_ERR,
+ * TKUSB_INVALID_PORT_ERR, TKUSB_DEVICE_CLOSED_ERR, TKUSB_INVALID_PARAMETER (null response or
+ * response_length, or a null command of non-zero length), TKUSB_TOOLONG_REPORT_ERR (no report
+ * holds the answer or the command; nothing sent), TKUSB_ASYNC_INPROGRESS_ERR (an asynchronous
+ * exchange holds the port), TKUSB_WRITE_TIMEOUT_ERR / TKUSB_READ_TIMEOUT_ERR (port open; see
+ * "After a time-out"), TKUSB_WRITE_FAILED_ERR / TKUSB_READ_FAILED_ERR (the system refused the
+ * transfer: port closed). Any thread; waits for a transaction already running on the port. */
 KV4USBCP_API int16_t tkcmdsetUSB_do_command(uint16_t port, const uint8_t *command, uint16_t command_length,
                                             uint8_t *response, uint16_t *response_length, uint16_t timeout);
-/* tkcmdsetUSB_do_command after setting the port's buffer mode to TKUSB_BUFFER_MODE_RESPONSE. */
+/** tkcmdsetUSB_do_command after setting the port's buffer mode to TKUSB_BUFFER_MODE_RESPONSE
+ * (the mode stays so). Same arguments, codes and threads. */
 KV4USBCP_API int16_t tkcmdsetUSB_do_DDIcommand(uint16_t port, const uint8_t *command, uint16_t command_length,
                                                uint8_t *response, uint16_t *response_length, uint16_t timeout);
-/* Echo (command 10): sends the data (at most 511 bytes, else TKUSB_INVALID_PARAMETER) padded to
- * at least 110 bytes and asks for as many back; only the result matters. */
+/** Echo: sends data (length bytes) to the monitor and asks for as many back; only the result
+ * matters, the answer is not compared.
+ *
+ * Frame: 0A, then the data, padded to at least 110 bytes; as many answer bytes are asked for.
+ * The frame and its answer must fit the largest report, so with 500-byte reports at most 499 data
+ * bytes go; 500 to 511 give TKUSB_TOOLONG_REPORT_ERR (nothing sent, port open), more than 511
+ * TKUSB_INVALID_PARAMETER. Time-out 1000 ms. Codes as tkcmdsetUSB_do_command. Any thread. */
 KV4USBCP_API int16_t tkcmdsetUSB_echo(uint16_t port, const uint8_t *data, uint16_t length);
-/* Status (command 12): the answer's bytes 0-3, big-endian, into *status (0 on failure). */
+/** Status: the monitor's 32-bit status word.
+ *
+ * Frame: 0C. The answer's bytes 0-3, big-endian, go to *status; byte 0 is the status byte, so a
+ * word whose top byte is 0 is taken for a refusal: the result is then the code of bytes 1-2
+ * (0x00001234 gives 18, a positive code; 0x00000000 gives 0) and *status is 0. *status is 0 on
+ * every failure. Asks for the largest report's payload (at most 500 bytes). Time-out 1000 ms.
+ * Codes as tkcmdsetUSB_do_command, and TKUSB_INVALID_PARAMETER for a null status. Any thread. */
 KV4USBCP_API int16_t tkcmdsetUSB_status(uint16_t port, uint32_t *status);
-/* Special (command 13) with argument1 and argument2: the answer's bytes 1-4, big-endian, into
- * *value (may be null). Leaves the port in TKUSB_BUFFER_MODE_RESPONSE. */
+/** Special: a command whose meaning is the monitor's, with two arguments.
+ *
+ * Frame: 0D, argument1 (2 bytes), argument2 (4 bytes), big-endian. The answer's bytes 1-4,
+ * big-endian, go to *value (may be null; 0 on failure). Leaves the port in
+ * TKUSB_BUFFER_MODE_RESPONSE. Asks for the largest report's payload (at most 500 bytes).
+ * Time-out 6000 ms. Codes as tkcmdsetUSB_do_command. Any thread. */
 KV4USBCP_API int16_t tkcmdsetUSB_special(uint16_t port, uint16_t argument1, uint32_t argument2, uint32_t *value);
 
 /* ---- Memory and firmware blocks ---------------------------------------------------------------- */
-/* Each sizes its block to the port's largest report M (taken as at most 500): writes take at
- * most M - 9 bytes made even (EEPROM: M - 7 made even), reads at most M - 1, never more than 500;
- * a larger block gives TKUSB_WRITE_FAILED_ERR / TKUSB_READ_FAILED_ERR without contacting the
- * monitor, an empty one 0. *response_length (at most 501, else TKUSB_INVALID_PARAMETER) is the
- * number of answer bytes wanted (for a read of N bytes at least N + 1) and delivered. The port's
- * buffer mode is switched to TKUSB_BUFFER_MODE_COMMAND for the command and put back afterwards.
- * Addresses and counts travel big-endian; data bytes travel in the host's order.
- * A transfer delivers at most the chosen input report's size less one byte, so a read whose
- * N + 1 answer bytes exactly fill a report gets its last data byte as zero: reads of at most
- * M - 2 bytes arrive whole. */
+/** @defgroup blocks Memory and firmware blocks
+ *
+ * Each builds one frame (addresses and counts big-endian, data bytes in the host's order), runs
+ * it as tkcmdsetUSB_do_command does in TKUSB_BUFFER_MODE_COMMAND and puts the port's buffer mode
+ * back. The answer is the status byte, then a read's data. Addresses are sent as given: monitors
+ * (the simulated one too) take them as byte addresses, also for the commands that count 16-bit
+ * words, so a block of W words moves the next address on by 2 W. EEPROM commands send the low 16
+ * bits of the address only.
+ *
+ * The block size is checked against the port's largest report M (tkcmdsetUSB_max_report_size,
+ * taken as at most 500) before anything else: a larger block returns TKUSB_WRITE_FAILED_ERR or
+ * TKUSB_READ_FAILED_ERR without contacting the monitor, the port still open; an empty one 0.
+ * A report delivers one byte less than its size, so a read whose N + 1 answer bytes exactly fill
+ * the largest report gets its last byte as 0: reads arrive whole up to M - 2 bytes.
+ *
+ * | M (largest report) | flash, SPI flash, RAM write | EEPROM write | read accepted | read whole |
+ * |--------------------|----------------------------|--------------|---------------|------------|
+ * | general            | M - 9, made even           | M - 7, even  | M - 1         | M - 2      |
+ * | 20                 | 10 bytes (5 words)         | 12           | 19            | 18 (9 words)   |
+ * | 64                 | 54 bytes (27 words)        | 56           | 63            | 62 (31 words)  |
+ * | 120                | 110 bytes (55 words)       | 112          | 119           | 118 (59 words) |
+ * | 500 or more        | 490 bytes (245 words)      | 492          | 499           | 498 (249 words)|
+ *
+ * *response_length: see "The response length" in the introduction (3 for writes, N + 1 for
+ * reads; at most 501, else TKUSB_INVALID_PARAMETER, and at most the largest input report, else
+ * TKUSB_TOOLONG_REPORT_ERR). Codes: those of tkcmdsetUSB_do_command, the block checks above,
+ * TKUSB_INVALID_PARAMETER for null data or response_length (with a non-empty block). Reads copy
+ * their data only on result 0. Time-out 6000 ms (1000 ms for tkcmdsetUSB_write_memblk16).
+ *
+ * Any thread, but one block command at a time per port: each switches the port's buffer mode for
+ * its transaction, and two at once on one port (or one beside tkcmdsetUSB_do_DDIcommand or
+ * tkcmdsetUSB_special) can leave the mode wrong.
+ * @{ */
+/** Flash write, in 16-bit words. Frame: 22, address (4), words (2), data (2 × words bytes). */
 KV4USBCP_API int16_t tkcmdsetUSB_write_flashblk16(uint16_t port, uint32_t address, const uint8_t *data,
                                                   uint32_t words, uint16_t *response_length);
+/** Flash read, in 16-bit words, into data (2 × words bytes). Frame: 23, address (4), words (2). */
 KV4USBCP_API int16_t tkcmdsetUSB_read_flashblk16(uint16_t port, uint32_t address, uint8_t *data, uint32_t words,
                                                  uint16_t *response_length);
+/** SPI flash write, in bytes. Frame: 29, address (4), count (2), data. */
 KV4USBCP_API int16_t tkcmdsetUSB_write_spiflashblk8(uint16_t port, uint32_t address, const uint8_t *data,
                                                     uint32_t count, uint16_t *response_length);
+/** SPI flash read, in bytes. Frame: 2A, address (4), count (2). */
 KV4USBCP_API int16_t tkcmdsetUSB_read_spiflashblk8(uint16_t port, uint32_t address, uint8_t *data, uint32_t count,
                                                    uint16_t *response_length);
+/** RAM write, in 16-bit words; time-out 1000 ms. Frame: 1A, address (4), words (2), data. */
 KV4USBCP_API int16_t tkcmdsetUSB_write_memblk16(uint16_t port, uint32_t address, const uint8_t *data,
                                                 uint32_t words, uint16_t *response_length);
+/** RAM write, in bytes. Frame: 1E, address (4), count (2), data. */
 KV4USBCP_API int16_t tkcmdsetUSB_write_memblk8(uint16_t port, uint32_t address, const uint8_t *data, uint16_t count,
                                                uint16_t *response_length);
+/** RAM read, in bytes. Frame: 1F, address (4), count (2). */
 KV4USBCP_API int16_t tkcmdsetUSB_read_memblk8(uint16_t port, uint32_t address, uint8_t *data, uint16_t count,
                                               uint16_t *response_length);
-/* EEPROM: only the low 16 bits of address are sent. */
+/** EEPROM write, in bytes. Frame: 24, address (low 2 bytes), count (2), data. */
 KV4USBCP_API int16_t tkcmdsetUSB_write_eeblk8(uint16_t port, uint32_t address, const uint8_t *data, uint16_t count,
                                               uint16_t *response_length);
+/** EEPROM read, in bytes. Frame: 25, address (low 2 bytes), count (2). */
 KV4USBCP_API int16_t tkcmdsetUSB_read_eeblk8(uint16_t port, uint32_t address, uint8_t *data, uint16_t count,
                                              uint16_t *response_length);
-/* CRC of the image region [address, address + length), waiting 1000 ms + 0.0228 ms per byte. */
+/** CRC of the firmware image region [address, address + length) (bytes), as the monitor
+ * computes it, into *crc (answer bytes 1-4, big-endian; pass a response length of 5).
+ * Frame: 2C, address (4), length (4).
+ *
+ * The wait grows with the region: 1000 ms + 0.0228 ms per byte, truncated (100000 bytes: 3280 ms;
+ * 1 MiB: 24907 ms), taken to 16 bits like every transaction time-out. From 2830527 bytes on it
+ * wraps around: 0xFFFFFFFF bytes wait 15470 ms, and a wrapped wait can be too short for the
+ * monitor. TKUSB_INVALID_PARAMETER for a null crc. */
 KV4USBCP_API int16_t tkcmdsetUSB_get_image_crc(uint16_t port, uint32_t address, uint32_t *crc, uint32_t length,
                                                uint16_t *response_length);
+/** Firmware update status into *status (answer bytes 1-4; pass 5). Frame: 2D. TKUSB_INVALID_PARAMETER
+ * for a null status. */
 KV4USBCP_API int16_t tkcmdsetUSB_get_update_status(uint16_t port, tkcmdsetUSB_update_status *status,
                                                    uint16_t *response_length);
+/** Firmware update status, third generation, into *status (answer bytes 1-6; pass 7).
+ * Frame: 2E. TKUSB_INVALID_PARAMETER for a null status. */
 KV4USBCP_API int16_t tkcmdsetUSB_get_V3_update_status(uint16_t port, tkcmdsetUSB_v3_update_status *status,
                                                       uint16_t *response_length);
+/** @} */
 
 /* ---- Device information ------------------------------------------------------------------------ */
-/* The monitor's serial number, firmware, hardware and boot-loader versions (USB string
- * descriptors 3 to 6) into buffer (length bytes; terminated when it fits). A device that refuses
- * is taken to be gone: the port is closed and the result is TKUSB_GET_STRING_ERR (-10112). A
- * query waits for a command running on the same port to end. */
+/** @defgroup strings Identification strings
+ *
+ * The monitor's serial number, firmware, hardware and boot-loader versions: USB string
+ * descriptors 3, 4, 5 and 6, read from the device without a command, into buffer (length bytes,
+ * as 8-bit text, in the ANSI code page on Windows; terminated when it fits, so pass one byte less
+ * than the buffer to have it always terminated). At most 62 characters arrive.
+ *
+ * Codes: 0, TKUSB_NO_PORT_INIT_ERR, TKUSB_INVALID_PORT_ERR, TKUSB_INVALID_PARAMETER (null buffer
+ * with a non-zero length), TKUSB_DEVICE_CLOSED_ERR, TKUSB_ASYNC_INPROGRESS_ERR while an
+ * asynchronous exchange holds the port, and TKUSB_GET_STRING_ERR (-10112, named "Unknown Error")
+ * when the device refuses: it is taken to be gone and the port is closed. On Linux a HID device
+ * that is not on USB always refuses. Any thread; a query waits for a command running on the same
+ * port to end.
+ * @{ */
+/** Serial number (string descriptor 3). */
 KV4USBCP_API int16_t tkcmdsetUSB_serial_number(uint16_t port, char *buffer, uint8_t length);
+/** Firmware version (string descriptor 4). */
 KV4USBCP_API int16_t tkcmdsetUSB_fw_version(uint16_t port, char *buffer, uint8_t length);
+/** Hardware version (string descriptor 5). */
 KV4USBCP_API int16_t tkcmdsetUSB_hw_version(uint16_t port, char *buffer, uint8_t length);
+/** Boot-loader firmware version (string descriptor 6). */
 KV4USBCP_API int16_t tkcmdsetUSB_loader_fw_version(uint16_t port, char *buffer, uint8_t length);
-/* The port's largest report payload, at most 500 (0 for a port never opened). */
+/** @} */
+/** The port's largest report payload M into *size, at most 500 (0 for a port never opened, and
+ * after TKUSB_NO_PORT_INIT_ERR or TKUSB_INVALID_PORT_ERR): what the block commands size their
+ * blocks by. 0, those two codes, TKUSB_INVALID_PARAMETER. Contacts no device; any thread. */
 KV4USBCP_API int16_t tkcmdsetUSB_max_report_size(uint16_t port, uint16_t *size);
-/* The port's buffer mode (TKUSB_BUFFER_MODE_RESPONSE for a new port), open or not. */
+/** The port's buffer mode into *mode (TKUSB_BUFFER_MODE_RESPONSE for a new port), open or
+ * closed. 0, TKUSB_NO_PORT_INIT_ERR, TKUSB_INVALID_PORT_ERR, TKUSB_INVALID_PARAMETER. Contacts
+ * no device; any thread. */
 KV4USBCP_API int16_t tkcmdsetUSB_get_buffer_mode(uint16_t port, uint8_t *mode);
 
 /* ---- Feature reports --------------------------------------------------------------------------- */
-/* Sends value, high byte first, in the smallest feature report that holds 2 bytes; the third
- * argument is not used. A refusal by the device closes the port (TKUSB_SET_FEATURE_ERR). It waits
- * for a command running on the port to end, and returns TKUSB_ASYNC_INPROGRESS_ERR while an
- * asynchronous exchange uses the port, since both need the port's transfer buffer. */
+/** Sends value, high byte first, in the smallest feature report that holds 2 bytes; the third
+ * argument is not used. Codes: 0, TKUSB_NO_PORT_INIT_ERR, TKUSB_INVALID_PORT_ERR,
+ * TKUSB_DEVICE_CLOSED_ERR, TKUSB_TOOLONG_REPORT_ERR (no feature report holds 2 bytes),
+ * TKUSB_ASYNC_INPROGRESS_ERR while an asynchronous exchange holds the port (both need the port's
+ * transfer buffer), and TKUSB_SET_FEATURE_ERR when the device refuses: the port is closed. It
+ * has no time-out of its own: it blocks as long as the system's feature request. Any thread;
+ * waits for a command running on the port to end. */
 KV4USBCP_API int16_t tkcmdsetUSB_set_feature(uint16_t port, uint16_t value, uint16_t unused);
 
 /* ---- Device events ----------------------------------------------------------------------------- */
-/* A registered callback hears of monitors that arrive (TKUSB_EVENT_DEVICE_CONNECTED, once the
+/** @defgroup events Device events
+ *
+ * A registered callback hears of monitors that arrive (TKUSB_EVENT_DEVICE_CONNECTED, once the
  * library has identified and opened the port) and leave (TKUSB_EVENT_DEVICE_DISCONNECTED, while
  * the port is still open; it is closed when the callback returns and keeps its number for the
  * monitor's return, by any socket). Variants 2 and 3 also hear of volumes (drive letters) that
  * arrive and leave. Every call comes from the library's notification thread, one event at a time;
  * registering first reports each monitor attached and not yet open, as if it had just arrived.
  *
+ * - Codes: 0; TKUSB_INVALID_PARAMETER for a null callback; TKUSB_EVENT_REGISTER_ERR when
+ *   unregistering a variant that is not registered.
  * - One variant at a time: registering while any variant is registered returns
  *   TKUSB_EVENT_REGISTER_ERR, as does registering while the thread of an earlier registration is
  *   still ending, or when the system refuses the thread or its window. Registration returns once
@@ -407,6 +618,10 @@ KV4USBCP_API int16_t tkcmdsetUSB_set_feature(uint16_t port, uint16_t value, uint
  * - Unregistering waits at most 1000 ms for the thread: TKUSB_EVENT_TIMEOUT_ERR when it did not
  *   end by then (always so from inside the callback; the thread then ends once the callback
  *   returns). A cleared callback is never called, even by a thread that outlives it.
+ * - What a callback may call: commands and queries on any port (the port of an arrival is open;
+ *   that of a departure is open too, but its monitor is gone, so a command on it fails and
+ *   closes it), tkcmdsetUSB_send_command, the library's lock. Not tkcmdsetUSB_init or
+ *   tkcmdsetUSB_shutdown_all; an unregistration from inside it costs its full 1000 ms, as above.
  * - Monitors are identified and opened through the registry that tkcmdsetUSB_init creates:
  *   register after tkcmdsetUSB_init. Registered before it, monitors arriving before the init are
  *   not reported (nor opened); after tkcmdsetUSB_shutdown_all, arrivals are not reported until the
@@ -421,36 +636,68 @@ KV4USBCP_API int16_t tkcmdsetUSB_set_feature(uint16_t port, uint16_t value, uint
  *   A: to P: (0 for Q: to Z:); the lowest drive of the mask names the text ('[' for none).
  * - On Linux monitors are heard of through udev (the udev daemon's announcements, or the kernel's
  *   where no daemon runs); no volume event is ever reported, since a Linux mount has no drive
- *   letter to report it by. */
+ *   letter to report it by.
+ * @{ */
+/** Registers variant 1 (port and event). */
 KV4USBCP_API int16_t tkcmdsetUSB_register_events(tkusb_event_callback callback);
+/** Registers variant 2 (also product name and serial number; volume events). */
 KV4USBCP_API int16_t tkcmdsetUSB_register_events2(tkusb_event_callback2 callback);
+/** Registers variant 3 (also the USB product ID; volume labels). */
 KV4USBCP_API int16_t tkcmdsetUSB_register_events3(tkusb_event_callback3 callback);
+/** Unregisters variant 1. */
 KV4USBCP_API int16_t tkcmdsetUSB_unregister_events(void);
+/** Unregisters variant 2. */
 KV4USBCP_API int16_t tkcmdsetUSB_unregister_events2(void);
+/** Unregisters variant 3. */
 KV4USBCP_API int16_t tkcmdsetUSB_unregister_events3(void);
+/** @} */
 
 /* ---- Asynchronous exchanges -------------------------------------------------------------------- */
-/* Registers the one completion callback of the library and starts its I/O thread; timeout (ms)
- * bounds every exchange from its acceptance to its answer. TKUSB_INVALID_PARAMETER for a null
- * callback, TKUSB_EVENT_REGISTER_ERR while one is registered (or the thread of the last one is
- * still ending), TKUSB_ASYNC_REGISTER_ERR when the system refuses the thread. Needs no init. */
+/** Registers the one completion callback of the library (tkusb_asyncio_callback) and starts its
+ * I/O thread. Needs no tkcmdsetUSB_init.
+ *
+ * timeout (milliseconds) bounds every exchange from its acceptance to its answer, write and read
+ * together; an exchange older than that ends with TKUSB_READ_TIMEOUT_ERR, noticed within about
+ * 10 ms. It also sets how long tkcmdsetUSB_unregister_asyncio waits (twice the timeout). With 0 an
+ * exchange ends in time only if its answer is already there when the I/O thread next looks, and
+ * an unregistration does not wait at all (it returns TKUSB_EVENT_TIMEOUT_ERR).
+ *
+ * Codes: 0; TKUSB_INVALID_PARAMETER for a null callback; TKUSB_EVENT_REGISTER_ERR while one is
+ * registered (or the thread of the last one is still ending); TKUSB_ASYNC_REGISTER_ERR when the
+ * system refuses the thread. Any thread.
+ *
+ * What the callback may call: tkcmdsetUSB_send_command, also to queue the next exchange of the
+ * same port (the port is idle again when the callback runs); the library's lock; queries. It
+ * runs every completion of every port, so what it does delays the others: a synchronous command
+ * from it holds them all up. Not tkcmdsetUSB_unregister_asyncio (below), nor tkcmdsetUSB_init or
+ * tkcmdsetUSB_shutdown_all. */
 KV4USBCP_API int16_t tkcmdsetUSB_register_asyncio(tkusb_asyncio_callback callback, uint16_t timeout);
-/* Stops the I/O thread, waiting at most twice the timeout: TKUSB_EVENT_TIMEOUT_ERR when it did not
- * end by then (as when called from the callback itself), TKUSB_EVENT_REGISTER_ERR when nothing is
- * registered. Exchanges under way end with TKUSB_ASYNC_UNREGISTERED. The registration is cleared
- * in either case and no exchange is accepted after the call. After TKUSB_EVENT_TIMEOUT_ERR the
+/** Stops the I/O thread, waiting at most twice the timeout: TKUSB_EVENT_TIMEOUT_ERR when it did not
+ * end by then, TKUSB_EVENT_REGISTER_ERR when nothing is registered, else 0. Exchanges under way
+ * end with TKUSB_ASYNC_UNREGISTERED. The registration is cleared in either case and no exchange is
+ * accepted after the call.
+ *
+ * Called from the callback itself it always takes the whole twice-the-timeout and returns
+ * TKUSB_EVENT_TIMEOUT_ERR: the thread it waits for is the caller. After TKUSB_EVENT_TIMEOUT_ERR the
  * thread still runs until the callback it is in returns; the exchanges it still holds then end
  * without a callback (none is registered any more) and their ports are idle again. Until that
  * thread has ended, registering again returns TKUSB_EVENT_REGISTER_ERR. Unregister before
- * tkcmdsetUSB_shutdown_all. */
+ * tkcmdsetUSB_shutdown_all. Any thread. */
 KV4USBCP_API int16_t tkcmdsetUSB_unregister_asyncio(void);
-/* Queues command for the I/O thread and returns at once; 0 means exactly one callback follows
- * (unless an unregistration times out first, above): the answer (the smallest input report that
- * holds the command carries both ways; at most 128 bytes of it), a failure code, or
- * TKUSB_READ_TIMEOUT_ERR after the timeout. The fourth argument is not used. TKUSB_NO_PORT_INIT_ERR, TKUSB_INVALID_PORT_ERR, TKUSB_ASYNC_UNREGISTERED,
- * TKUSB_INVALID_PARAMETER (null command), TKUSB_DEVICE_CLOSED_ERR, TKUSB_TOOLONG_REPORT_ERR, or
- * TKUSB_ASYNC_INPROGRESS_ERR while an exchange or a command holds the port. The callback may
- * queue the next exchange. */
+/** Queues command (command_length bytes) for the I/O thread and returns at once; 0 means exactly
+ * one callback follows, carrying tag (unless an unregistration times out first: see
+ * tkcmdsetUSB_unregister_asyncio).
+ *
+ * The smallest input report that holds the command carries it and its answer both ways, so the
+ * callback gets that report's size less one byte, at most 128: a 1-byte command on the default
+ * layout (reports of 20, 60, 120 and 500 bytes) gets 19 bytes back. Pad the command to get a
+ * longer answer. The fourth argument is not used.
+ *
+ * Codes: 0; TKUSB_NO_PORT_INIT_ERR, TKUSB_INVALID_PORT_ERR, TKUSB_ASYNC_UNREGISTERED (no callback
+ * registered), TKUSB_INVALID_PARAMETER (a null command of non-zero length), TKUSB_DEVICE_CLOSED_ERR,
+ * TKUSB_TOOLONG_REPORT_ERR (no input report holds the command), TKUSB_ASYNC_INPROGRESS_ERR while
+ * an exchange or a command holds the port. None of them sends anything or changes the port. Any
+ * thread, the callback's included. */
 KV4USBCP_API int16_t tkcmdsetUSB_send_command(uint16_t port, const uint8_t *command, uint16_t command_length,
                                               uint16_t unused, uint16_t tag);
 

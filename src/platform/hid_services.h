@@ -101,11 +101,12 @@ class hid_services {
   public:
     virtual ~hid_services() = default;
 
-    // Calls visit(path, context) for every HID interface present, in the system's order. False
-    // when the set of present interfaces cannot be obtained.
+    // Calls visit(path, context) for every HID interface present, in the system's order; when the
+    // set of present interfaces cannot be obtained, for none (or for those found before memory ran
+    // out): discovery probes what it was shown.
     // Discovery on a host thread, arrivals on the notification thread; no lock; blocks on the
     // system's device query.
-    virtual bool list_paths(void (*visit)(const char *path, void *context), void *context) = 0;
+    virtual void list_paths(void (*visit)(const char *path, void *context), void *context) = 0;
     // The device check: the interface named by path is present and its device description can be
     // read. Same callers and locks as list_paths; blocks on the system's device query.
     virtual bool check_present(const char *path) = 0;

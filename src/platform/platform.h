@@ -63,7 +63,8 @@ constexpr std::size_t max_wait_events = 256;
 // Waits until the event is signalled: 0, wait_timeout or wait_failed.
 int event_wait(event_handle event, uint32_t timeout_ms) noexcept;
 // Waits until any of count (1 to max_wait_events) events is signalled and returns the lowest
-// index that is signalled; wait_timeout or wait_failed (count out of range, a null event).
+// index that is signalled; wait_timeout or wait_failed (count out of range, a null event, one
+// event twice).
 int event_wait_any(const event_handle *events, std::size_t count, uint32_t timeout_ms) noexcept;
 
 // ---- Threads ------------------------------------------------------------------------------------

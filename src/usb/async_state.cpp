@@ -34,7 +34,7 @@ int16_t tkusb_platform_asyncio_registered() { return registered_callback.load() 
 void tkusb_platform_wake_io_thread()
 {
     std::lock_guard<std::mutex> guard(registration_guard);
-    if (registered_callback.load() && wake_event)
+    if (wake_event) // set and cleared with the callback
         event_set(wake_event);
 }
 

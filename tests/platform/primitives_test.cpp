@@ -1,4 +1,4 @@
-// OS primitives: events and waits, threads with timed joins, ticks. The recursive lock and the
+// OS primitives: events and waits, threads with timed joins, ticks, text for the host. The recursive lock and the
 // debug sink are exercised by every registry and discovery test.
 #include "platform/platform.h"
 
@@ -9,7 +9,7 @@
 namespace {
 
 // Manual-reset events stay signalled until reset; waiting for any reports the lowest signalled one
-// and refuses empty, oversized and incomplete sets.
+// and refuses empty, oversized and incomplete sets, and sets that hold one event twice.
 TEST(Events, StaySignalledUntilResetAndWaitForAnyReportsTheLowest)
 {
     kv4::event_handle events[3] = {kv4::event_create(), kv4::event_create(), kv4::event_create()};
@@ -28,6 +28,8 @@ TEST(Events, StaySignalledUntilResetAndWaitForAnyReportsTheLowest)
     EXPECT_EQ(kv4::event_wait_any(events, kv4::max_wait_events + 1, 0), kv4::wait_failed);
     kv4::event_handle with_null[2] = {events[0], nullptr};
     EXPECT_EQ(kv4::event_wait_any(with_null, 2, 0), kv4::wait_failed);
+    kv4::event_handle twice[3] = {events[0], events[1], events[0]};
+    EXPECT_EQ(kv4::event_wait_any(twice, 3, 0), kv4::wait_failed);
     for (auto event : events)
         kv4::event_close(event);
 }
@@ -59,5 +61,19 @@ TEST(Threads, AThreadSignalsAnotherAndIsJoined)
     EXPECT_FALSE(kv4::thread_join(reinterpret_cast<kv4::thread_handle>(uintptr_t{0xDEAD0}), 0));
 #endif
 }
+
+#ifndef _WIN32
+// UTF-8 is the host's 8-bit text here: one to four bytes a character, a lone surrogate as '?', and
+// the text ends before the first character that does not fit whole.
+TEST(Text, Utf16BecomesUtf8OfWholeCharacters)
+{
+    const uint16_t text[] = {'A', 0x00E9, 0x20AC, 0xD834, 0xDD1E, 0xDC00, 0};
+    char out[16];
+    kv4::utf16_to_ansi(text, out, sizeof out);
+    EXPECT_STREQ(out, "A\xC3\xA9\xE2\x82\xAC\xF0\x9D\x84\x9E?");
+    kv4::utf16_to_ansi(text, out, 5); // room for four bytes: the euro sign's three do not fit
+    EXPECT_STREQ(out, "A\xC3\xA9");
+}
+#endif
 
 } // namespace

@@ -106,7 +106,8 @@ TEST_F(Discovery, AMonitorThatCannotBeDescribedStaysRegisteredButClosedOrHasNoRe
     kv4sim_set_fault(broken, KV4SIM_FAULT_REFUSE_PREPARSED, 0);
     EXPECT_EQ(tkcmdsetUSB_reset_port(0), 0);
     EXPECT_EQ(find(), Ports{0});
-    // Each open after a failed one first releases what the failure left.
+    EXPECT_EQ(tkcmdsetUSB_reset_port(0), 0);
+    // Each open after a failed one first releases what the failure left; one after a close does not.
     EXPECT_EQ(debug.count("------>USB DLL:**Closed Device Due to Invalid Handle**"), 2u);
 
     // Value capabilities that are refused leave empty report tables: no size, no report to send in.

@@ -155,7 +155,7 @@ uint32_t windows_error(int error) noexcept
     }
 }
 
-bool hidraw_services::list_paths(void (*visit)(const char *path, void *context), void *context)
+void hidraw_services::list_paths(void (*visit)(const char *path, void *context), void *context)
 {
     std::vector<std::string> paths; // visited after libudev is let go: the core identifies each
     try {
@@ -164,16 +164,15 @@ bool hidraw_services::list_paths(void (*visit)(const char *path, void *context),
         udev_ptr<udev_enumerate> enumerate(u ? udev_enumerate_new(u.get()) : nullptr);
         if (!enumerate || udev_enumerate_add_match_subsystem(enumerate.get(), "hidraw") < 0 ||
             udev_enumerate_scan_devices(enumerate.get()) < 0)
-            return false;
+            return;
         udev_list_entry *entry;
         udev_list_entry_foreach(entry, udev_enumerate_get_list_entry(enumerate.get()))
             paths.emplace_back(udev_list_entry_get_name(entry));
     } catch (const std::bad_alloc &) {
-        return false;
+        return;
     }
     for (const std::string &path : paths)
         visit(path.c_str(), context);
-    return true;
 }
 
 bool hidraw_services::check_present(const char *path)

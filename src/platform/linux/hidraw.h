@@ -93,7 +93,7 @@ std::mutex &udev_guard() noexcept;
 
 class hidraw_services final : public hid_services {
   public:
-    bool list_paths(void (*visit)(const char *path, void *context), void *context) override;
+    void list_paths(void (*visit)(const char *path, void *context), void *context) override;
     bool check_present(const char *path) override;
     hid_handle open(const char *path, hid_access access, uint32_t *last_error) override;
     void close(hid_handle handle) override;

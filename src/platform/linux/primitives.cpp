@@ -239,8 +239,10 @@ int event_wait_any(const event_handle *events, std::size_t count, uint32_t timeo
 {
     if (!events || count == 0 || count > max_wait_events)
         return wait_failed;
+    // Windows refuses a wait set holding one handle twice; refusing it here too keeps a caller
+    // that builds such a set from passing every test off Windows.
     for (std::size_t i = 0; i < count; ++i)
-        if (!events[i])
+        if (!events[i] || std::find(events, events + i, events[i]) != events + i)
             return wait_failed;
     static thread_local wake_descriptor own_wake;
     const int wake_fd = own_wake.get(); // one look-up of the thread's descriptor per wait

@@ -59,7 +59,7 @@ bool read_string(hid_handle h, std::u16string identity::*text, uint16_t *buffer,
 
 } // namespace
 
-bool services::list_paths(void (*visit)(const char *path, void *context), void *context)
+void services::list_paths(void (*visit)(const char *path, void *context), void *context)
 {
     // Copied first: the visitor may well open the devices it is shown.
     std::vector<std::string> paths;
@@ -69,11 +69,10 @@ bool services::list_paths(void (*visit)(const char *path, void *context), void *
             if (m->attached)
                 paths.push_back(m->paths.back());
     } catch (const std::bad_alloc &) {
-        return false;
+        return;
     }
     for (const std::string &path : paths)
         visit(path.c_str(), context);
-    return true;
 }
 
 bool services::check_present(const char *path)

@@ -152,21 +152,20 @@ const char *device_path(const std::unique_ptr<char[]> &detail)
 }
 
 // Calls found(set, interface, path) for every present HID interface, in the system's order, until
-// it returns true. False when the set of present interfaces cannot be obtained.
-template <typename Found> bool each_present_interface(Found found)
+// it returns true; for none when the set of present interfaces cannot be obtained.
+template <typename Found> void each_present_interface(Found found)
 {
     GUID hid_class;
     HidD_GetHidGuid(&hid_class);
     device_info_set set(SetupDiGetClassDevsA(&hid_class, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
     if (!set.valid())
-        return false;
+        return;
     SP_DEVICE_INTERFACE_DATA data = empty_interface();
     for (DWORD index = 0; SetupDiEnumDeviceInterfaces(set.get(), nullptr, &hid_class, index, &data); ++index) {
         std::unique_ptr<char[]> detail = interface_detail(set.get(), &data);
         if (detail && found(set.get(), &data, device_path(detail)))
             break;
     }
-    return true;
 }
 
 // True when the device's description property can be read. The first call, without a buffer,
@@ -223,9 +222,9 @@ bool present_interface_described(const char *path)
 
 class win32_hid_services final : public hid_services {
 public:
-    bool list_paths(void (*visit)(const char *path, void *context), void *context) override
+    void list_paths(void (*visit)(const char *path, void *context), void *context) override
     {
-        return each_present_interface([&](HDEVINFO, SP_DEVICE_INTERFACE_DATA *, const char *path) {
+        each_present_interface([&](HDEVINFO, SP_DEVICE_INTERFACE_DATA *, const char *path) {
             visit(path, context);
             return false;
         });

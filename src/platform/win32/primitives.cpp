@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <new>
 
 namespace kv4 {
@@ -77,7 +78,9 @@ int event_wait_any(const event_handle *events, std::size_t count, uint32_t timeo
         return wait_failed;
     HANDLE handles[max_wait_events];
     for (std::size_t i = 0; i < count; ++i) {
-        if (!events[i])
+        // The system documents the rule (no handle twice); refusing it here makes every
+        // platform, and every version of Windows, answer alike.
+        if (!events[i] || std::find(events, events + i, events[i]) != events + i)
             return wait_failed;
         handles[i] = os_handle(events[i]);
     }
