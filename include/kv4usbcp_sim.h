@@ -126,6 +126,8 @@ KV4SIM_API const char *kv4sim_path(const kv4sim_monitor *m);
                                          * stay pending, as a hidraw write blocks; a cancel ends one as failed, its
                                          * frame unsent; clearing the fault fails those still pending, as the
                                          * system gives up on a report the device never took */
+#define KV4SIM_FAULT_ANSWER_ALL 13      /* the responder answers every frame, service commands too (a monitor
+                                         * whose firmware answers them wrongly); without one they are refused */
 
 KV4SIM_API int kv4sim_set_fault(kv4sim_monitor *m, int fault, int on);
 /* Time a write takes to complete and, after that, the time the answer takes to arrive, in

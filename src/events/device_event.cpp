@@ -30,35 +30,41 @@ void variant3_line(int variant, const char *line)
         debug_line(line);
 }
 
-// The device path of an interface broadcast. Windows gives an ANSI window the ANSI record, but
-// Wine gives every window the wide one; a device path is never one character long, so a NUL
-// second byte within the record means the wide form, which is narrowed into buffer.
+// The device path of an interface broadcast, read no further than the record's declared size:
+// a record is copied by that size, and a name that runs on unterminated is cut at its end.
+// Windows gives an ANSI window the ANSI record, but Wine gives every window the wide one; a device
+// path is never one character long, so a NUL second byte within the record means the wide form,
+// which is narrowed into buffer.
 const char *interface_path(const dev_broadcast_deviceinterface *record, char *buffer, std::size_t capacity)
 {
     const std::size_t offset = offsetof(dev_broadcast_deviceinterface, name);
-    const char *name = record->name;
-    if (record->size < offset + 4 || name[0] == 0 || name[1] != 0)
-        return name;
-    const auto *bytes = reinterpret_cast<const unsigned char *>(name);
-    const std::size_t chars = (record->size - offset) / 2;
+    const std::size_t bytes = record->size > offset ? record->size - offset : 0;
+    const auto *name = reinterpret_cast<const unsigned char *>(record->name);
+    if (bytes && std::memchr(name, 0, bytes) && !(bytes >= 4 && name[0] && !name[1]))
+        return record->name; // a terminated 8-bit name
+    const bool wide = bytes >= 4 && name[0] && !name[1];
+    const std::size_t step = wide ? 2 : 1;
     std::size_t n = 0;
-    for (; n < chars && n + 1 < capacity && (bytes[2 * n] || bytes[2 * n + 1]); ++n)
-        buffer[n] = bytes[2 * n + 1] == 0 && bytes[2 * n] < 0x80 ? static_cast<char>(bytes[2 * n]) : '?';
+    for (; (n + 1) * step <= bytes && n + 1 < capacity && (name[step * n] || (wide && name[step * n + 1])); ++n)
+        buffer[n] = !wide || (name[2 * n + 1] == 0 && name[2 * n] < 0x80) ? static_cast<char>(name[step * n]) : '?';
     buffer[n] = 0;
     return buffer;
 }
 
-// One device-change broadcast: a HID interface or, for variants 2 and 3, a volume.
+// One device-change broadcast: a HID interface or, for variants 2 and 3, a volume. A record too
+// short for what its type needs is dropped.
 void handle_broadcast(int variant, uintptr_t wparam, intptr_t lparam)
 {
     const auto *header = reinterpret_cast<const dev_broadcast_hdr *>(lparam);
-    char wide_path[1024];
+    if (header->size < sizeof(dev_broadcast_hdr))
+        return;
+    char path[1024];
     if (header->devicetype == dbt_devtyp_deviceinterface)
         tkusb_platform_device_event(
-            variant,
-            interface_path(reinterpret_cast<const dev_broadcast_deviceinterface *>(lparam), wide_path, sizeof wide_path),
+            variant, interface_path(reinterpret_cast<const dev_broadcast_deviceinterface *>(lparam), path, sizeof path),
             wparam == dbt_device_arrival);
-    else if (header->devicetype == dbt_devtyp_volume && variant != 1)
+    else if (header->devicetype == dbt_devtyp_volume && variant != 1 &&
+             header->size >= offsetof(dev_broadcast_volume, flags) + sizeof(uint16_t))
         tkusb_platform_volume_event(variant, wparam, reinterpret_cast<const dev_broadcast_volume *>(lparam));
 }
 

@@ -33,6 +33,24 @@ void end(hidraw_transfer &t, hid_io outcome, int error)
     t.outcome = static_cast<uint8_t>(outcome);
 }
 
+} // namespace
+
+ssize_t read_report(int fd, uint8_t *buffer, std::size_t length, bool numbered) noexcept
+{
+    // hidraw hands out a report without an ID when the device numbers none, where Windows puts 0
+    // in front: the report goes in after that 0.
+    const std::size_t id_byte = numbered ? 0 : 1;
+    const ssize_t n = read(fd, buffer + id_byte, length - id_byte);
+    if (n > 0) {
+        if (id_byte)
+            buffer[0] = 0;
+        std::memset(buffer + id_byte + n, 0, length - id_byte - static_cast<std::size_t>(n));
+    }
+    return n;
+}
+
+namespace {
+
 // Ends the read with the report the node has for it: a waiter saw the node ready, or a cancel.
 // False while no report is there after all.
 bool read_ready(event_source &source, bool cancelled)
@@ -42,14 +60,8 @@ bool read_ready(event_source &source, bool cancelled)
         end(t, hid_io::failed, 0);
         return true;
     }
-    // hidraw hands out a report without an ID when the device numbers none, where Windows puts 0
-    // in front: the report goes in after that 0.
-    const std::size_t id_byte = t.device->descriptor.numbered ? 0 : 1;
-    const ssize_t n = read(t.source.fd, t.buffer + id_byte, t.length - id_byte);
+    const ssize_t n = read_report(t.source.fd, t.buffer, t.length, t.device->descriptor.numbered);
     if (n > 0) {
-        if (id_byte)
-            t.buffer[0] = 0;
-        std::memset(t.buffer + id_byte + n, 0, t.length - id_byte - static_cast<std::size_t>(n));
         end(t, hid_io::completed, 0);
         return true;
     }

@@ -76,6 +76,11 @@ inline uint16_t sent_length(const uint16_t (&own_lengths)[256], const uint8_t *b
     return own && own < length ? own : length;
 }
 
+// Reads one report off the node into buffer (length bytes, at least 1) as Windows hands reports
+// out: the report ID in byte 0, a 0 put there for a device that numbers none (numbered false),
+// zeros after a report shorter than the buffer. What read() returned.
+ssize_t read_report(int fd, uint8_t *buffer, std::size_t length, bool numbered) noexcept;
+
 // Ends the handle's writer. False when it has ended (or never ran): the caller closes the node and
 // frees the handle. True while the kernel still holds a write: the writer does both once it
 // returns.

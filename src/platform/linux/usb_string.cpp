@@ -43,7 +43,12 @@ bool read_usb_string(const char *usb_device_node, unsigned index, uint16_t *buff
     while ((received = ioctl(fd, USBDEVFS_CONTROL, &transfer)) < 0 && errno == EINTR)
         ;
     close(fd);
-    if (received < 2 || received > static_cast<int>(sizeof answer))
+    return string_descriptor_text(answer, received, buffer, capacity);
+}
+
+bool string_descriptor_text(const uint8_t *answer, int received, uint16_t *buffer, std::size_t capacity) noexcept
+{
+    if (received < 2 || received > 255 || capacity < 2)
         return false;
     const unsigned length = answer[0];
     if (length < 2 || length > static_cast<unsigned>(received) || length % 2 || answer[1] != string_descriptor)

@@ -23,5 +23,8 @@ namespace kv4 {
 // answer within a second, the answer is malformed, or capacity holds no character. Blocks for the
 // transfer; opens and closes the node on every call.
 bool read_usb_string(const char *usb_device_node, unsigned index, uint16_t *buffer, std::size_t capacity) noexcept;
+// The text of a string descriptor of which received bytes arrived (at most 255), into buffer as
+// read_usb_string delivers it; false when the answer is malformed or capacity holds no character.
+bool string_descriptor_text(const uint8_t *answer, int received, uint16_t *buffer, std::size_t capacity) noexcept;
 
 } // namespace kv4

@@ -21,7 +21,7 @@ extern "C" {
 KV4SIM_API int kv4sim_set_fault(kv4sim_monitor *m, int fault, int on)
 {
     return guarded([&]() -> int {
-        if (fault < KV4SIM_FAULT_REFUSE_WRITE || fault > KV4SIM_FAULT_WRITE_STALLS)
+        if (fault < KV4SIM_FAULT_REFUSE_WRITE || fault > KV4SIM_FAULT_ANSWER_ALL)
             return KV4SIM_INVALID_PARAMETER;
         return on_bus(m, [=](monitor &found) {
             found.faults = on ? found.faults | 1u << fault : found.faults & ~(1u << fault);

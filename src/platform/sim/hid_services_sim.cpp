@@ -3,8 +3,8 @@
 #include "platform/sim/bus.h"
 #include "platform/sim/hidraw_node.h"
 #include "platform/sim/services.h"
-#include "platform/text.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <new>
 
@@ -39,13 +39,22 @@ void set_error(uint32_t *last_error, uint32_t code)
         *last_error = code;
 }
 
+// As HidD_Get*String deliver a string: cut to capacity / 2 characters, terminated only when the
+// terminator still fits, so that a string filling the buffer comes unterminated.
 bool read_string(hid_handle h, std::u16string identity::*text, uint16_t *buffer, std::size_t capacity,
                  bool indexed = false)
 {
     std::lock_guard<std::mutex> guard(the_bus().mutex);
     const monitor *m = sim::as_sim(h)->owner;
-    return m && !m->fault(KV4SIM_FAULT_REFUSE_STRINGS) && !(indexed && m->fault(KV4SIM_FAULT_REFUSE_INDEXED_STRINGS)) &&
-           copy_utf16(m->id.*text, buffer, capacity);
+    if (!m || m->fault(KV4SIM_FAULT_REFUSE_STRINGS) || (indexed && m->fault(KV4SIM_FAULT_REFUSE_INDEXED_STRINGS)) ||
+        !buffer || capacity < 2)
+        return false;
+    const std::u16string &chars = m->id.*text;
+    const std::size_t n = std::min(chars.size(), capacity / 2);
+    std::copy(chars.begin(), chars.begin() + static_cast<std::ptrdiff_t>(n), buffer);
+    if (n < capacity / 2)
+        buffer[n] = 0;
+    return true;
 }
 
 } // namespace

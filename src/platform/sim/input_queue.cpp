@@ -37,7 +37,8 @@ bool input_queue::push(const uint8_t *answer, std::size_t size, time_point due, 
     uint8_t *bytes = slot(count_);
     const std::size_t n = std::min<std::size_t>(size, kind->size);
     bytes[0] = kind->id;
-    std::memcpy(bytes + 1, answer, n);
+    if (n) // an empty frame may come without bytes
+        std::memcpy(bytes + 1, answer, n);
     std::memset(bytes + 1 + n, 0, slot_size_ - 1 - n);
     due_[(head_ + count_) % slots] = due;
     ++count_;

@@ -95,14 +95,14 @@ std::size_t monitor::frame_length(uint8_t report_id, std::size_t length) const n
     return known ? std::min(size, length - 1) : length - 1;
 }
 
-std::size_t monitor::respond(const uint8_t *frame, std::size_t length) noexcept
+std::size_t monitor::respond(const uint8_t *frame, std::size_t length, bool scripted) noexcept
 {
     kv4sim_responder fn;
     void *context;
     {
         std::lock_guard<std::mutex> guard(device_lock);
         std::size_t n = 0;
-        if (dev.answer(frame, length, answer_.data(), answer_.size(), &n))
+        if (!scripted && dev.answer(frame, length, answer_.data(), answer_.size(), &n))
             return n;
         fn = responder;
         context = responder_context;

@@ -71,8 +71,9 @@ class monitor : public std::enable_shared_from_this<monitor> {
     // Serialises frames to the monitor; guards the answer buffer. Taken before the bus lock.
     std::mutex exchange;
     // Answers a frame (the output report's payload) into answer(); the answer's length, 0 for
-    // none. Called with `exchange` held and neither the bus lock nor `device_lock`.
-    std::size_t respond(const uint8_t *frame, std::size_t length) noexcept;
+    // none; scripted: the responder alone answers. Called with `exchange` held and neither the bus
+    // lock nor `device_lock`.
+    std::size_t respond(const uint8_t *frame, std::size_t length, bool scripted = false) noexcept;
     const uint8_t *answer() const noexcept { return answer_.data(); }
 
     // ---- Memories and scripted answers, guarded by device_lock ---------------------------------

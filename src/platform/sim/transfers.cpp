@@ -92,7 +92,7 @@ hid_io services::platform_start_write(hid_handle hh, const uint8_t *buffer, uint
     handle &h = *sim::as_sim(hh);
     bus &b = the_bus();
     std::shared_ptr<monitor> m;
-    bool answers;
+    bool answers, scripted;
     {
         std::unique_lock<std::mutex> lock(b.mutex);
         if (reused_while_pending(t))
@@ -110,10 +110,12 @@ hid_io services::platform_start_write(hid_handle hh, const uint8_t *buffer, uint
         }
         m = h.owner->shared_from_this();
         answers = !m->fault(KV4SIM_FAULT_NO_ANSWER);
+        scripted = m->fault(KV4SIM_FAULT_ANSWER_ALL);
     }
     // The monitor works outside the bus lock, so that a responder may drive the simulator.
     std::lock_guard<std::mutex> exchange(m->exchange);
-    const std::size_t answer_length = answers ? m->respond(buffer + 1, m->frame_length(buffer[0], length)) : 0;
+    const std::size_t answer_length =
+        answers ? m->respond(buffer + 1, m->frame_length(buffer[0], length), scripted) : 0;
     std::lock_guard<std::mutex> guard(b.mutex);
     if (h.owner != m.get()) // it left the bus meanwhile
         return refuse(h, error_not_connected);
