@@ -40,9 +40,9 @@ const char *interface_path(const dev_broadcast_deviceinterface *record, char *bu
     const std::size_t offset = offsetof(dev_broadcast_deviceinterface, name);
     const std::size_t bytes = record->size > offset ? record->size - offset : 0;
     const auto *name = reinterpret_cast<const unsigned char *>(record->name);
-    if (bytes && std::memchr(name, 0, bytes) && !(bytes >= 4 && name[0] && !name[1]))
-        return record->name; // a terminated 8-bit name
     const bool wide = bytes >= 4 && name[0] && !name[1];
+    if (!wide && std::memchr(name, 0, bytes))
+        return record->name; // a terminated 8-bit name
     const std::size_t step = wide ? 2 : 1;
     std::size_t n = 0;
     for (; (n + 1) * step <= bytes && n + 1 < capacity && (name[step * n] || (wide && name[step * n + 1])); ++n)
