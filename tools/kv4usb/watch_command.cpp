@@ -2,8 +2,7 @@
 
 #include "failures.h"
 #include "format.h"
-#include "kv4usbcp.h"
-#include "kv4usbcp_sim.h"
+#include "library.h"
 
 #include <algorithm>
 #include <chrono>
@@ -126,18 +125,18 @@ void watch_script(console &io, std::size_t present, sim_monitor &added)
         ++expected;
     };
     expect("monitor present at the start");
-    added.reset(kv4sim_attach(nullptr));
+    added.reset(sim().attach(nullptr));
     if (!added)
         throw tool_failure("plugging in a simulated monitor failed");
     expect("arrival");
-    kv4sim_detach(added.get());
+    sim().detach(added.get());
     expect("removal");
-    kv4sim_reattach(added.get(), 1);
+    sim().reattach(added.get(), 1);
     expect("return on a new socket");
     const uint32_t drive_e = 1u << 4;
-    kv4sim_announce_volume(drive_e, 1, 0, "DATA");
+    sim().announce_volume(drive_e, 1, 0, "DATA");
     expect("volume arrival");
-    kv4sim_announce_volume(drive_e, 0, 0, nullptr);
+    sim().announce_volume(drive_e, 0, 0, nullptr);
     expect("volume removal");
 }
 
@@ -157,7 +156,7 @@ int run_watch(context &ctx, const arguments &args)
 {
     const uint32_t seconds = args.option_number("--seconds", 0, max_seconds);
     const bool simulated = ctx.simulated();
-    session &s = ctx.connect(false);
+    session &s = ctx.connect(monitors::left_to_events);
     {
         std::lock_guard<std::mutex> lock(watched.guard);
         watched.lines.clear();
@@ -165,18 +164,18 @@ int run_watch(context &ctx, const arguments &args)
         watched.input_ended = false;
     }
     // Destroyed after the unregistration, so that its removal is not reported half-way.
-    sim_monitor added(nullptr, kv4sim_destroy);
-    check(tkcmdsetUSB_register_events3(on_event), "registering the event callback");
+    sim_monitor added(nullptr, sim().destroy);
+    check(usb().register_events3(on_event), "registering the event callback");
     try {
         if (simulated)
             watch_script(ctx.io, s.simulated_monitors().size(), added);
         else
             watch_system(ctx.io, seconds);
     } catch (...) {
-        tkcmdsetUSB_unregister_events3();
+        usb().unregister_events3();
         throw;
     }
-    check(tkcmdsetUSB_unregister_events3(), "unregistering the event callback");
+    check(usb().unregister_events3(), "unregistering the event callback");
     print_until(ctx.io, watch_clock::now(), [] { return true; }); // what came before the unregistration
     return 0;
 }
