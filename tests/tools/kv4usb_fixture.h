@@ -36,14 +36,11 @@ class Kv4usbTest : public ::testing::Test {
     // monitors a test plugs in are the ones kv4usb finds. Records the kinds asked for.
     static const kv4usb::library &linked_library(kv4usb::library_kind kind)
     {
-        static kv4usb::library linked = [] {
-            kv4usb::library l;
-#define KV4TEST_LINK_LIBRARY(call) l.usb.call = &tkcmdsetUSB_##call;
-#define KV4TEST_LINK_SIMULATOR(call) l.sim.call = &kv4sim_##call;
-            KV4USB_LIBRARY_CALLS(KV4TEST_LINK_LIBRARY)
-            KV4USB_SIMULATOR_CALLS(KV4TEST_LINK_SIMULATOR)
-            return l;
-        }();
+        static kv4usb::library linked;
+#define KV4TEST_LINK_LIBRARY(call) linked.usb.call = &tkcmdsetUSB_##call;
+#define KV4TEST_LINK_SIMULATOR(call) linked.sim.call = &kv4sim_##call;
+        KV4USB_LIBRARY_CALLS(KV4TEST_LINK_LIBRARY)
+        KV4USB_SIMULATOR_CALLS(KV4TEST_LINK_SIMULATOR)
         loaded.push_back(kind);
         return linked;
     }
