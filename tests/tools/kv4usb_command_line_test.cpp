@@ -48,7 +48,8 @@ TEST_F(Kv4usbTest, UsageErrorsExitWithTwoAndNameTheCommandWithoutStartingTheLibr
         {{"read", "eeprom", "0", "0xFFF0", "17", "f"}, "go past 0x0000FFFF", "usage: kv4usb read"},
         {{"read", "ram", "0", "0xFFFFFFFF", "2", "f"}, "go past 0xFFFFFFFF", "usage: kv4usb read"},
         {{"echo", "0", "0g"}, "HEXBYTES: '0g'", "usage: kv4usb echo"},
-        {{"echo", "0", std::string(1024, 'a')}, "HEXBYTES: '" + std::string(32, 'a') + "...' (1024 characters) is",
+        {{"echo", "0", std::string(1024, 'a')},
+         "HEXBYTES: '" + std::string(32, 'a') + "...' (1024 characters) is",
          "usage: kv4usb echo"},
         {{"help", "frobnicate"}, "unknown command 'frobnicate'", "usage: kv4usb [--simulate"},
         {{"poll", "0", "1", "0"}, "PORT 0 is given twice", "usage: kv4usb poll"},
@@ -96,7 +97,8 @@ TEST(Kv4usbProgress, PlainLinesAtEachQuarterAndABarOnATerminal)
         lines.advance(100);
     EXPECT_EQ(plain.str(), "read 300/1000 bytes\nread 500/1000 bytes\nread 800/1000 bytes\nread 1000/1000 bytes\n");
     bar.advance(16);
-    EXPECT_TRUE(contains(drawn.str(), "\rwrite [" + std::string(8, '#') + std::string(24, '.') + "]  25%  16/64 bytes  "));
+    EXPECT_TRUE(
+        contains(drawn.str(), "\rwrite [" + std::string(8, '#') + std::string(24, '.') + "]  25%  16/64 bytes  "));
     EXPECT_TRUE(drawn.str().back() == 's' && drawn.str().find('\n') == std::string::npos) << drawn.str();
     {
         kv4usb::progress cut(terminal, "read", 64);

@@ -51,8 +51,8 @@ TEST_F(Kv4usbFiles, OnlyTheDemoFallsBackToASimulatedMonitorAndSaysSo)
     const kv4test::kv4usb_result r = run_kv4usb({"demo"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.err, "kv4usb: no monitor attached; using a simulated monitor instead\n");
-    EXPECT_EQ(loaded, (std::vector<kv4usb::library_kind>{kv4usb::library_kind::production,
-                                                         kv4usb::library_kind::simulator}));
+    EXPECT_EQ(loaded,
+              (std::vector<kv4usb::library_kind>{kv4usb::library_kind::production, kv4usb::library_kind::simulator}));
     const Bytes image = kv4usb::demo_flash_image();
     const std::string crc = kv4usb::hex(kv4usb::crc32(image.data(), image.size()));
     const std::string parts[] = {"\n0     SIM00001   SIM-FW 1.00\n", "verify: 1024 bytes of eeprom at 0x00000000 match",
@@ -65,8 +65,8 @@ TEST_F(Kv4usbFiles, OnlyTheDemoFallsBackToASimulatedMonitorAndSaysSo)
     // A flashing script must not record a success on a monitor nobody can see.
     kv4sim_reset();
     save("in.bin", pattern(64, 1));
-    for (const std::vector<std::string> &args : {std::vector<std::string>{"write", "flash", "0", "0", path("in.bin")},
-                                                 {"list"}, {"poll", "0"}}) {
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"write", "flash", "0", "0", path("in.bin")}, {"list"}, {"poll", "0"}}) {
         loaded.clear();
         const kv4test::kv4usb_result refused = run_kv4usb(args);
         EXPECT_EQ(refused.status, kv4usb::exit_failure) << args[0];
@@ -207,7 +207,8 @@ TEST_F(Kv4usbFiles, CommandsSeparatedByDashesShareOneSimulatedMonitor)
     EXPECT_EQ(load("out.bin"), data);
     // Every command is checked before the first one runs.
     loaded.clear();
-    const kv4test::kv4usb_result wrong = run_kv4usb({"--simulate", "write", "flash", "0", "0", path("in.bin"), "--", "crc"});
+    const kv4test::kv4usb_result wrong =
+        run_kv4usb({"--simulate", "write", "flash", "0", "0", path("in.bin"), "--", "crc"});
     EXPECT_EQ(wrong.status, kv4usb::exit_usage);
     EXPECT_TRUE(wrong.out.empty() && loaded.empty()) << wrong.out;
 }

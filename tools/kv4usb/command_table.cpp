@@ -12,12 +12,13 @@ namespace kv4usb {
 
 namespace {
 
-constexpr const char *regions_help = "REGION is eeprom, ram, flash or spiflash, in any letter case. Addresses are byte\n"
-                                     "addresses; flash moves in 16-bit words, so its addresses and lengths must be\n"
-                                     "even. EEPROM addresses end at 0xFFFF. Transfers are split into the largest\n"
-                                     "blocks the port's reports carry. A read fills FILE only once all of it has\n"
-                                     "arrived; a write first reads the last byte it would reach, so that a memory\n"
-                                     "that ends before it is left untouched.\n";
+constexpr const char *regions_help =
+    "REGION is eeprom, ram, flash or spiflash, in any letter case. Addresses are byte\n"
+    "addresses; flash moves in 16-bit words, so its addresses and lengths must be\n"
+    "even. EEPROM addresses end at 0xFFFF. Transfers are split into the largest\n"
+    "blocks the port's reports carry. A read fills FILE only once all of it has\n"
+    "arrived; a write first reads the last byte it would reach, so that a memory\n"
+    "that ends before it is left untouched.\n";
 
 const command commands[] = {
     {"list", "", "the monitors found: port, serial number, firmware version", "", 0, 0, run_list},

@@ -57,9 +57,8 @@ void print_ports(console &io, const std::vector<uint16_t> &ports)
     }
     io.out << "port  serial     firmware\n";
     for (uint16_t port : ports)
-        io.out << std::left << std::setw(6) << port << std::setw(11)
-               << device_string(usb().serial_number, port) + ' ' << device_string(usb().fw_version, port)
-               << '\n';
+        io.out << std::left << std::setw(6) << port << std::setw(11) << device_string(usb().serial_number, port) + ' '
+               << device_string(usb().fw_version, port) << '\n';
 }
 
 void print_info(console &io, uint16_t port)

@@ -9,6 +9,7 @@
 namespace kv4usb {
 
 // The tkcmdsetUSB_ functions kv4usb calls, without their prefix.
+// clang-format off
 #define KV4USB_LIBRARY_CALLS(X)                                                                                  \
     X(init) X(shutdown_all) X(find_devices) X(reset_port) X(max_report_size) X(get_buffer_mode)                \
     X(serial_number) X(fw_version) X(hw_version) X(loader_fw_version) X(echo) X(status) X(special)             \
@@ -19,6 +20,7 @@ namespace kv4usb {
 // The kv4sim_ functions, which only the simulator library has.
 #define KV4USB_SIMULATOR_CALLS(X)                                                                                \
     X(attach) X(destroy) X(detach) X(reattach) X(announce_volume) X(write_memory)
+// clang-format on
 
 #define KV4USB_LIBRARY_MEMBER(name) decltype(&tkcmdsetUSB_##name) name = nullptr;
 #define KV4USB_SIMULATOR_MEMBER(name) decltype(&kv4sim_##name) name = nullptr;

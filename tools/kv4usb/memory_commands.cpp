@@ -62,7 +62,8 @@ class read_file {
 
     void keep(const std::vector<uint8_t> &data)
     {
-        if (!file_.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size())).flush())
+        if (!file_.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()))
+                 .flush())
             file_failure("writing", temporary_);
         file_.close();
         std::error_code failed;

@@ -14,7 +14,7 @@ constexpr uint64_t bar_width = 32;
 std::string rate_text(double bytes_per_second)
 {
     return bytes_per_second >= 1024 * 1024 ? decimal(bytes_per_second / (1024 * 1024), 1) + " MiB/s"
-                                            : decimal(bytes_per_second / 1024, 1) + " KiB/s";
+                                           : decimal(bytes_per_second / 1024, 1) + " KiB/s";
 }
 } // namespace
 
@@ -45,8 +45,8 @@ void progress::draw_bar() const
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
     // The rate is padded to a fixed width, so that a shorter one overwrites all of a longer one.
     io_.out << '\r' << verb_ << " [" << std::string(filled, '#') << std::string(bar_width - filled, '.') << "] "
-            << std::right << std::setw(3) << done_ * 100 / total_ << "%  " << done_ << '/' << total_ << " bytes  " << std::setw(12)
-            << rate_text(static_cast<double>(done_) / std::max(seconds, 1e-6));
+            << std::right << std::setw(3) << done_ * 100 / total_ << "%  " << done_ << '/' << total_ << " bytes  "
+            << std::setw(12) << rate_text(static_cast<double>(done_) / std::max(seconds, 1e-6));
     if (done_ == total_)
         io_.out << '\n';
     io_.out.flush();

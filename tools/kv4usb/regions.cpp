@@ -52,7 +52,8 @@ std::string describe(const region &r, const char *verb, uint32_t address, uint32
 const region *find_region(const std::string &name)
 {
     std::string lower = name;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; });
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; });
     for (const region &r : regions)
         if (lower == r.name)
             return &r;

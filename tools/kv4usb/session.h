@@ -13,9 +13,9 @@ namespace kv4usb {
 
 // What a command needs of the monitors.
 enum class monitors {
-    required,            // the monitors attached; none is a failure
-    or_simulated,        // the monitors attached, else one simulated monitor (the demo alone)
-    left_to_events,      // none opened: an event registration reports them as the library opens them
+    required,       // the monitors attached; none is a failure
+    or_simulated,   // the monitors attached, else one simulated monitor (the demo alone)
+    left_to_events, // none opened: an event registration reports them as the library opens them
 };
 
 class session {
