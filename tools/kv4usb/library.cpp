@@ -26,6 +26,7 @@ const library *current = nullptr;
 using handle = HMODULE;
 handle open_file(const fs::path &path) { return LoadLibraryW(path.c_str()); }
 void *symbol(handle h, const char *name) { return reinterpret_cast<void *>(GetProcAddress(h, name)); }
+std::string load_error() { return "system error " + std::to_string(GetLastError()); }
 fs::path program_folder()
 {
     std::wstring path(32768, L'\0');
@@ -36,6 +37,11 @@ fs::path program_folder()
 using handle = void *;
 handle open_file(const fs::path &path) { return dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL); }
 void *symbol(handle h, const char *name) { return dlsym(h, name); }
+std::string load_error()
+{
+    const char *text = dlerror();
+    return text ? text : "unknown error";
+}
 fs::path program_folder()
 {
     std::error_code ignored;
@@ -49,9 +55,14 @@ handle open_library(const char *name)
     const fs::path folder = program_folder();
     const fs::path candidates[] = {folder / name, folder / KV4USB_INSTALLED_LIBDIR / name,
                                    folder / KV4USB_BUILD_LIBDIR / name, fs::path(name)};
-    for (const fs::path &candidate : candidates)
+    for (const fs::path &candidate : candidates) {
         if (handle h = open_file(candidate))
             return h;
+        // One that is there but will not load (a library it needs is missing) ends the search.
+        std::error_code ignored;
+        if (candidate.has_parent_path() && fs::exists(candidate, ignored))
+            throw tool_failure("loading " + candidate.string() + " failed: " + load_error());
+    }
     throw tool_failure(std::string("cannot load ") + name +
                        ": it is neither beside kv4usb, nor in its installed library folder or build tree, nor "
                        "where the system looks for libraries");
