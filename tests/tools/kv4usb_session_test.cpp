@@ -204,7 +204,7 @@ TEST_F(Kv4usbFiles, CommandsSeparatedByDashesShareOneSimulatedMonitor)
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.out, "verify: 3000 bytes of flash at 0x00000100 match")) << r.out;
     EXPECT_EQ(load("out.bin"), data);
-    // Every command is checked before the first one runs.
+    // A command that cannot run as given stops the run before the first command.
     loaded.clear();
     const kv4test::kv4usb_result wrong =
         run_kv4usb({"--simulate", "write", "flash", "0", "0", path("in.bin"), "--", "crc"});

@@ -87,7 +87,8 @@ void check_count(const command &c, const arguments &args)
               std::to_string(args.size()));
 }
 
-// The command to run, or null for help; every command of a run is checked before the first runs.
+// The command to run, or null for help. Every command of a run is named, and given options and a
+// count of arguments it takes, before the first one runs; the values are read as each one runs.
 const command *checked(const invocation &inv)
 {
     if (!inv.words.empty() && inv.words[0] != "help") {
