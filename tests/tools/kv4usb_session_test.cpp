@@ -196,14 +196,11 @@ TEST_F(Kv4usbFiles, EveryRegionMakesARoundTripThroughFiles)
 
 TEST_F(Kv4usbFiles, CommandsSeparatedByDashesShareOneSimulatedMonitor)
 {
-    const Bytes data = pattern(3000, 5);
-    save("in.bin", data);
-    const kv4test::kv4usb_result r =
-        run_kv4usb({"--simulate", "write", "Flash", "0", "0x100", path("in.bin"), "--", "verify", "FLASH", "0", "0x100",
-                    path("in.bin"), "--", "read", "flash", "0", "0x100", "3000", path("out.bin")});
+    save("in.bin", pattern(3000, 5));
+    const kv4test::kv4usb_result r = run_kv4usb({"--simulate", "write", "Flash", "0", "0x100", path("in.bin"), "--",
+                                                 "verify", "FLASH", "0", "0x100", path("in.bin"), "--", "watch"});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(contains(r.out, "verify: 3000 bytes of flash at 0x00000100 match")) << r.out;
-    EXPECT_EQ(load("out.bin"), data);
     // A command that cannot run as given stops the run before the first command.
     loaded.clear();
     const kv4test::kv4usb_result wrong =

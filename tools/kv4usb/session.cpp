@@ -37,12 +37,17 @@ void session::start(library_kind kind)
 void session::use_simulator(unsigned count)
 {
     start(library_kind::simulator);
-    for (unsigned i = 0; i < count; ++i) {
-        kv4sim_monitor *monitor = sim().attach(nullptr);
-        if (!monitor)
-            throw tool_failure("plugging in simulated monitor " + std::to_string(i + 1) + " failed");
-        monitors_.push_back(monitor);
-    }
+    for (unsigned i = 0; i < count; ++i)
+        attach_simulated();
+}
+
+kv4sim_monitor *session::attach_simulated()
+{
+    kv4sim_monitor *monitor = sim().attach(nullptr);
+    if (!monitor)
+        throw tool_failure("plugging in simulated monitor " + std::to_string(monitors_.size() + 1) + " failed");
+    monitors_.push_back(monitor);
+    return monitor;
 }
 
 void session::require(console &io, monitors need)

@@ -31,6 +31,8 @@ class session {
     void require(console &io, monitors need);
 
     const std::vector<uint16_t> &ports() const noexcept { return ports_; }
+    // Plugs in one more simulated monitor, removed with the others when the session ends.
+    kv4sim_monitor *attach_simulated();
     // The simulated monitors it plugged in, in that order (none on the production library).
     const std::vector<kv4sim_monitor *> &simulated_monitors() const noexcept { return monitors_; }
 

@@ -11,7 +11,6 @@
 #include <deque>
 #include <iostream>
 #include <limits>
-#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -20,7 +19,6 @@ namespace kv4usb {
 namespace {
 
 using watch_clock = std::chrono::steady_clock;
-using sim_monitor = std::unique_ptr<kv4sim_monitor, void (*)(kv4sim_monitor *)>;
 
 constexpr uint32_t max_seconds = 7 * 24 * 3600;
 // The simulated bus reports within moments; this only bounds a report that never comes.
@@ -115,23 +113,23 @@ void watch_system(console &io, uint32_t seconds)
 }
 
 // Plugs a monitor in, out and in again on a new socket, and announces a volume arriving and
-// leaving, waiting for each report: the monitors the session plugged in are reported first.
-void watch_script(console &io, std::size_t present, sim_monitor &added)
+// leaving, waiting for each report: the monitors the session plugged in are reported first,
+// unless an earlier command of the run opened them already. The monitor stays the session's, so
+// that later commands of the run find it and its removal is never reported half-way.
+void watch_script(console &io, session &s)
 {
-    uint64_t expected = present;
+    uint64_t expected = s.ports().empty() ? s.simulated_monitors().size() : 0;
     auto expect = [&](const std::string &what) {
         if (!print_until(io, watch_clock::now() + event_bound, [&] { return watched.events >= expected; }))
             throw tool_failure("the simulated bus reported no " + what + " within 5 s");
         ++expected;
     };
     expect("monitor present at the start");
-    added.reset(sim().attach(nullptr));
-    if (!added)
-        throw tool_failure("plugging in a simulated monitor failed");
+    kv4sim_monitor *added = s.attach_simulated();
     expect("arrival");
-    sim().detach(added.get());
+    sim().detach(added);
     expect("removal");
-    sim().reattach(added.get(), 1);
+    sim().reattach(added, 1);
     expect("return on a new socket");
     const uint32_t drive_e = 1u << 4;
     sim().announce_volume(drive_e, 1, 0, "DATA");
@@ -163,12 +161,10 @@ int run_watch(context &ctx, const arguments &args)
         watched.events = 0;
         watched.input_ended = false;
     }
-    // Destroyed after the unregistration, so that its removal is not reported half-way.
-    sim_monitor added(nullptr, sim().destroy);
     check(usb().register_events3(on_event), "registering the event callback");
     try {
         if (simulated)
-            watch_script(ctx.io, s.simulated_monitors().size(), added);
+            watch_script(ctx.io, s);
         else
             watch_system(ctx.io, seconds);
     } catch (...) {
