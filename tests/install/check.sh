@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the build into a fresh prefix and builds a C host (the simulator library's, which runs
 # exchanges without a monitor) against it twice, through pkg-config and through find_package; both
-# must run. Checks the shared objects' SONAME, both pkg-config files and the udev rule.
+# must run. Checks the shared objects' SONAME, both pkg-config files, the udev rule and kv4usb.
 # usage: check.sh BUILD_DIR WORK_DIR
 set -euo pipefail
 build=$1 work=$(realpath -m "$2")
@@ -26,4 +26,11 @@ LD_LIBRARY_PATH=$libdir "$work/by-pkg-config"
 cmake -S "$here" -B "$work/by-find-package" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
 cmake --build "$work/by-find-package" >/dev/null
 "$work/by-find-package/consumer"
-echo "installed package: SONAMEs, udev rule, pkg-config and find_package hosts all good"
+
+# The installed kv4usb loads the installed libraries: the simulator's runs a command, the
+# production one finds no monitor here and says so.
+"$prefix/bin/kv4usb" --simulate status 0 | grep -qx "status 0x01000000" || { echo "kv4usb --simulate failed"; exit 1; }
+if "$prefix/bin/kv4usb" status 0 2>"$work/kv4usb.err" || ! grep -q "^error: no monitor attached" "$work/kv4usb.err"; then
+  echo "kv4usb on the production library: $(cat "$work/kv4usb.err")"; exit 1
+fi
+echo "installed package: SONAMEs, udev rule, pkg-config and find_package hosts and kv4usb all good"

@@ -46,11 +46,13 @@ class Kv4usbFiles : public Kv4usbTest {
     const fs::path dir_ = fs::temp_directory_path() / ("kv4usb_test_" + std::to_string(std::random_device{}()));
 };
 
-TEST_F(Kv4usbTest, DemoListsWritesVerifiesAndChecksTheImageCrcAndListFallsBackToTheSimulator)
+TEST_F(Kv4usbFiles, OnlyTheDemoFallsBackToASimulatedMonitorAndSaysSo)
 {
     const kv4test::kv4usb_result r = run_kv4usb({"demo"});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_EQ(r.err, "kv4usb: no monitor found; using a simulated monitor instead\n");
+    EXPECT_EQ(r.err, "kv4usb: no monitor attached; using a simulated monitor instead\n");
+    EXPECT_EQ(loaded,
+              (std::vector<kv4usb::library_kind>{kv4usb::library_kind::production, kv4usb::library_kind::simulator}));
     const Bytes image = kv4usb::demo_flash_image();
     const std::string crc = kv4usb::hex(kv4usb::crc32(image.data(), image.size()));
     const std::string parts[] = {"\n0     SIM00001   SIM-FW 1.00\n", "verify: 1024 bytes of eeprom at 0x00000000 match",
@@ -60,12 +62,18 @@ TEST_F(Kv4usbTest, DemoListsWritesVerifiesAndChecksTheImageCrcAndListFallsBackTo
     uint16_t ports[255];
     EXPECT_EQ(tkcmdsetUSB_find_devices("Quillon5", nullptr, ports), TKUSB_NO_PORT_INIT_ERR); // stopped again
 
-    // Without a monitor plugged in, other commands fall back to one simulated monitor and say so once.
+    // A flashing script must not record a success on a monitor nobody can see.
     kv4sim_reset();
-    const kv4test::kv4usb_result list = run_kv4usb({"list"});
-    EXPECT_EQ(list.status, 0);
-    EXPECT_EQ(list.err, "kv4usb: no monitor found; using a simulated monitor instead\n");
-    EXPECT_EQ(list.out, "port  serial     firmware\n0     SIM00001   SIM-FW 1.00\n");
+    save("in.bin", pattern(64, 1));
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"write", "flash", "0", "0", path("in.bin")}, {"list"}, {"poll", "0"}}) {
+        loaded.clear();
+        const kv4test::kv4usb_result refused = run_kv4usb(args);
+        EXPECT_EQ(refused.status, kv4usb::exit_failure) << args[0];
+        EXPECT_EQ(refused.err, "error: no monitor attached (add --simulate to try it on a simulated monitor)\n");
+        EXPECT_TRUE(refused.out.empty()) << refused.out;
+        EXPECT_EQ(loaded, std::vector<kv4usb::library_kind>{kv4usb::library_kind::production}) << args[0];
+    }
 }
 
 TEST_F(Kv4usbTest, DemoOnAMonitorAttachedWritesBackOnlyWhatItRead)
@@ -124,6 +132,10 @@ TEST_F(Kv4usbTest, PollCountsEveryExchangeOfEveryPortAndNamesTheFailures)
     EXPECT_TRUE(contains(r.out, " ms: 100 answered, 0 failed\n")) << r.out;
     EXPECT_TRUE(contains(r.out, "round trip, send to completion: median ")) << r.out;
     EXPECT_FALSE(contains(r.out, "failures")) << r.out;
+    const kv4test::kv4usb_result missing = run_kv4usb({"--simulate", "poll", "0", "7"});
+    EXPECT_EQ(missing.status, kv4usb::exit_failure);
+    EXPECT_EQ(missing.err.rfind("error: poll of port 7 failed: -10100 TKUSB_INVALID_PORT_ERR \u2014 ", 0), 0u);
+    EXPECT_TRUE(std::count(missing.err.begin(), missing.err.end(), '\n') == 1 && missing.out.empty()) << missing.err;
 
     // A monitor that refuses the write loses its port: the rest of its exchanges cannot be sent.
     kv4sim_attach(nullptr);
@@ -182,7 +194,22 @@ TEST_F(Kv4usbFiles, EveryRegionMakesARoundTripThroughFiles)
     }
 }
 
-TEST_F(Kv4usbFiles, ReadsThatFillAReportLoseNoByteAndFailuresSayWhere)
+TEST_F(Kv4usbFiles, CommandsSeparatedByDashesShareOneSimulatedMonitor)
+{
+    save("in.bin", pattern(3000, 5));
+    const kv4test::kv4usb_result r = run_kv4usb({"--simulate", "write", "Flash", "0", "0x100", path("in.bin"), "--",
+                                                 "verify", "FLASH", "0", "0x100", path("in.bin"), "--", "watch"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(contains(r.out, "verify: 3000 bytes of flash at 0x00000100 match")) << r.out;
+    // A command that cannot run as given stops the run before the first command.
+    loaded.clear();
+    const kv4test::kv4usb_result wrong =
+        run_kv4usb({"--simulate", "write", "flash", "0", "0", path("in.bin"), "--", "crc"});
+    EXPECT_EQ(wrong.status, kv4usb::exit_usage);
+    EXPECT_TRUE(wrong.out.empty() && loaded.empty()) << wrong.out;
+}
+
+TEST_F(Kv4usbFiles, ReadsThatFillAReportLoseNoByteAndRefusedTransfersChangeNothing)
 {
     // Answers of 20, 60 and 500 bytes fill the default layout's input reports exactly.
     kv4sim_monitor *monitor = kv4sim_attach(nullptr);
@@ -203,11 +230,25 @@ TEST_F(Kv4usbFiles, ReadsThatFillAReportLoseNoByteAndFailuresSayWhere)
     EXPECT_EQ(differs.status, kv4usb::exit_failure);
     EXPECT_TRUE(contains(differs.err, "first difference at 0x0000044C")) << differs.err;
     // RAM ends at 64 KiB: the monitor refuses the block that crosses it.
-    const kv4test::kv4usb_result refused = run_kv4usb({"read", "ram", "0", "0xFF00", "0x200", path("out.bin")});
+    const kv4test::kv4usb_result refused = run_kv4usb({"read", "ram", "0", "0xFF00", "0x200", path("refused.bin")});
     EXPECT_EQ(refused.status, kv4usb::exit_failure);
     EXPECT_EQ(refused.err.rfind("error: ram read of", 0), 0u) << refused.err;
     EXPECT_TRUE(contains(refused.err, "failed: -10179 TKCSAFE_DATATAB_INVALID_ADDRESS \u2014 ")) << refused.err;
+    EXPECT_TRUE(contains(refused.err, "(address outside the memory)\n")) << refused.err;
     EXPECT_TRUE(refused.out.empty()) << refused.out;
+    EXPECT_FALSE(fs::exists(path("refused.bin")) || fs::exists(path("refused.bin.part")));
+
+    // 9000 bytes do not fit the monitor's 8 KiB of EEPROM: not one of them is written.
+    const Bytes eeprom = pattern(8192, 3);
+    kv4sim_write_memory(monitor, KV4SIM_EEPROM, 0, eeprom.data(), eeprom.size());
+    save("in.bin", Bytes(9000, 0xA5));
+    const kv4test::kv4usb_result oversized = run_kv4usb({"write", "eeprom", "0", "0", path("in.bin")});
+    EXPECT_EQ(oversized.status, kv4usb::exit_failure);
+    EXPECT_TRUE(contains(oversized.err, "nothing written, as the read of its last byte at 0x00002327 failed: -10179"))
+        << oversized.err;
+    Bytes stored(eeprom.size());
+    kv4sim_read_memory(monitor, KV4SIM_EEPROM, 0, stored.data(), stored.size());
+    EXPECT_EQ(stored, eeprom);
 }
 
 } // namespace

@@ -25,7 +25,7 @@ echo "== one user at a time: while a watch holds both monitors, another program 
 "$native/tools/kv4usb/kv4usb" watch --seconds=15 >"$out/holder.out" 2>&1 &
 holder=$!
 wait_for "^port 1: connected" "$out/holder.out"
-expect "no monitor found; using a simulated monitor instead" list
+expect "error: no monitor attached (add --simulate to try it on a simulated monitor)" list
 wait $holder
 timeout 120 "$native/kv4usbcp_real_stack" "$control" || fail "real-stack checks"
 

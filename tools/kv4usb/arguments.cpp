@@ -20,6 +20,15 @@ int digit_value(char c, unsigned base)
     return value < static_cast<int>(base) ? value : -1;
 }
 
+// An argument as the complaint quotes it: a long one only begins, so that a mistake stays readable.
+std::string quoted(const std::string &text)
+{
+    constexpr std::size_t shown = 32;
+    if (text.size() <= shown)
+        return '\'' + text + '\'';
+    return '\'' + text.substr(0, shown) + "...' (" + std::to_string(text.size()) + " characters)";
+}
+
 } // namespace
 
 std::optional<uint64_t> parse_number(const std::string &text, uint64_t max)
@@ -43,7 +52,7 @@ uint32_t arguments::number(std::size_t i, const char *name, uint32_t max) const
 {
     const std::optional<uint64_t> value = parse_number(text(i), max);
     if (!value)
-        fail(std::string(name) + ": '" + text(i) + "' is not a number from 0 to " + std::to_string(max) +
+        fail(std::string(name) + ": " + quoted(text(i)) + " is not a number from 0 to " + std::to_string(max) +
              " (decimal, or hexadecimal after 0x)");
     return static_cast<uint32_t>(*value);
 }
@@ -77,7 +86,7 @@ std::vector<uint8_t> arguments::hex_bytes(std::size_t i, const char *name, std::
         bytes.push_back(static_cast<uint8_t>(high << 4 | low));
     }
     if (digits.empty() || bytes.size() * 2 != digits.size())
-        fail(std::string(name) + ": '" + digits + "' is not up to " + std::to_string(max) +
+        fail(std::string(name) + ": " + quoted(digits) + " is not up to " + std::to_string(max) +
              " bytes as pairs of hex digits");
     return bytes;
 }

@@ -9,7 +9,8 @@ namespace kv4usb {
 
 namespace {
 
-constexpr const char *general_usage = "usage: kv4usb [--simulate[=N]] COMMAND [ARGUMENTS]  (kv4usb --help lists them)";
+constexpr const char *general_usage =
+    "usage: kv4usb [--simulate[=N]] COMMAND [ARGUMENTS] [-- COMMAND [ARGUMENTS]]...  (kv4usb --help lists them)";
 
 struct invocation {
     std::optional<unsigned> simulated;
@@ -36,16 +37,22 @@ void read_option(const std::string &option, invocation &inv)
     }
 }
 
-invocation read_invocation(const std::vector<std::string> &args)
+// The commands of one run, separated by "--"; --simulate belongs to the run, so it comes first.
+std::vector<invocation> read_invocations(const std::vector<std::string> &args)
 {
-    invocation inv;
+    std::vector<invocation> invs(1);
     for (const std::string &arg : args) {
-        if (arg.compare(0, 2, "--") == 0 || arg == "-h")
-            read_option(arg, inv);
+        if (arg == "--")
+            invs.emplace_back();
+        else if (arg.compare(0, 2, "--") == 0 || arg == "-h")
+            read_option(arg, invs.back());
         else
-            inv.words.push_back(arg);
+            invs.back().words.push_back(arg);
     }
-    return inv;
+    for (std::size_t i = 1; i < invs.size(); ++i)
+        if (invs[i].simulated)
+            throw usage_error("", "--simulate applies to the whole run: give it before the first command");
+    return invs;
 }
 
 const command &command_named(const std::string &name)
@@ -64,15 +71,9 @@ void check_options(const invocation &inv, const command *c)
             throw usage_error("", "unknown option '" + option + "'");
 }
 
-int run_help(const std::vector<std::string> &words, console &io)
+arguments arguments_of(const invocation &inv, const command &c)
 {
-    if (words.size() > 2)
-        throw usage_error("", "help takes at most one command");
-    if (words.size() == 1)
-        print_overview(io.out);
-    else
-        print_command_help(io.out, command_named(words[1]));
-    return exit_ok;
+    return arguments(c.name, std::vector<std::string>(inv.words.begin() + 1, inv.words.end()), inv.options);
 }
 
 void check_count(const command &c, const arguments &args)
@@ -86,36 +87,59 @@ void check_count(const command &c, const arguments &args)
               std::to_string(args.size()));
 }
 
-int dispatch(const invocation &inv, console &io)
+// The command to run, or null for help. Every command of a run is named, and given options and a
+// count of arguments it takes, before the first one runs; the values are read as each one runs.
+const command *checked(const invocation &inv)
 {
-    if (inv.words.empty() || inv.words[0] == "help")
-        check_options(inv, nullptr);
-    if (inv.words.empty()) {
+    if (!inv.words.empty() && inv.words[0] != "help") {
+        const command &c = command_named(inv.words[0]);
+        check_options(inv, &c);
         if (!inv.help)
-            throw usage_error("", "no command given");
-        print_overview(io.out);
-        return exit_ok;
+            check_count(c, arguments_of(inv, c));
+        return &c;
     }
-    if (inv.words[0] == "help")
-        return run_help(inv.words, io);
-    const command &c = command_named(inv.words[0]);
-    check_options(inv, &c);
-    if (inv.help) {
-        print_command_help(io.out, c);
-        return exit_ok;
-    }
-    const arguments args(c.name, std::vector<std::string>(inv.words.begin() + 1, inv.words.end()), inv.options);
-    check_count(c, args);
-    context ctx(io, inv.simulated);
-    return c.run(ctx, args);
+    check_options(inv, nullptr);
+    if (inv.words.empty() && !inv.help)
+        throw usage_error("", "no command given");
+    if (inv.words.size() > 2)
+        throw usage_error("", "help takes at most one command");
+    if (inv.words.size() == 2)
+        command_named(inv.words[1]);
+    return nullptr;
+}
+
+int perform(const invocation &inv, const command *c, context &ctx)
+{
+    if (!c && inv.words.size() == 2)
+        print_command_help(ctx.io.out, command_named(inv.words[1]));
+    else if (!c)
+        print_overview(ctx.io.out);
+    else if (inv.help)
+        print_command_help(ctx.io.out, *c);
+    else
+        return c->run(ctx, arguments_of(inv, *c));
+    return exit_ok;
+}
+
+int run_all(const std::vector<std::string> &args, console &io, library_loader load)
+{
+    const std::vector<invocation> invs = read_invocations(args);
+    std::vector<const command *> commands;
+    for (const invocation &inv : invs)
+        commands.push_back(checked(inv));
+    context ctx(io, load, invs.front().simulated);
+    for (std::size_t i = 0; i < invs.size(); ++i)
+        if (const int status = perform(invs[i], commands[i], ctx); status != exit_ok)
+            return status;
+    return exit_ok;
 }
 
 } // namespace
 
-int run(const std::vector<std::string> &args, console &io)
+int run(const std::vector<std::string> &args, console &io, library_loader load)
 {
     try {
-        return dispatch(read_invocation(args), io);
+        return run_all(args, io, load);
     } catch (const usage_error &e) {
         io.err << "error: " << e.what() << '\n';
         if (const command *c = find_command(e.command()))

@@ -12,10 +12,13 @@ namespace kv4usb {
 
 namespace {
 
-constexpr const char *regions_help = "REGION is eeprom, ram, flash or spiflash. Addresses are byte addresses; flash\n"
-                                     "moves in 16-bit words, so its addresses and lengths must be even. EEPROM\n"
-                                     "addresses end at 0xFFFF. Transfers are split into the largest blocks the\n"
-                                     "port's reports carry.\n";
+constexpr const char *regions_help =
+    "REGION is eeprom, ram, flash or spiflash, in any letter case. Addresses are byte\n"
+    "addresses; flash moves in 16-bit words, so its addresses and lengths must be\n"
+    "even. EEPROM addresses end at 0xFFFF. Transfers are split into the largest\n"
+    "blocks the port's reports carry. A read fills FILE only once all of it has\n"
+    "arrived; a write first reads the last byte it would reach, so that a memory\n"
+    "that ends before it is left untouched.\n";
 
 const command commands[] = {
     {"list", "", "the monitors found: port, serial number, firmware version", "", 0, 0, run_list},
@@ -27,7 +30,8 @@ const command commands[] = {
     {"feature", "PORT VALUE", "sends a 16-bit VALUE in a feature report", "", 2, 2, run_feature},
     {"read", "REGION PORT ADDRESS LENGTH FILE", "reads LENGTH bytes of a memory into FILE", regions_help, 5, 5,
      run_read},
-    {"write", "REGION PORT ADDRESS FILE", "writes FILE into a memory", regions_help, 4, 4, run_write},
+    {"write", "REGION PORT ADDRESS FILE", "writes FILE into a memory; nothing when the memory ends too soon",
+     regions_help, 4, 4, run_write},
     {"verify", "REGION PORT ADDRESS FILE", "reads a memory back and compares it with FILE",
      "Reports the first address that differs.\n", 4, 4, run_verify},
     {"crc", "PORT ADDRESS LENGTH", "the CRC-32 the monitor computes over a flash image region",
@@ -45,7 +49,7 @@ const command commands[] = {
      "reported first, as the library opens them. Runs until end of input (Ctrl-D; Ctrl-Z and\n"
      "Enter on Windows) or Ctrl-C, or for N seconds (at most 604800). With --simulate it plugs\n"
      "one more monitor in, out and in again on a new socket, has volume E: arrive and leave,\n"
-     "and ends.\n",
+     "and ends. Without --simulate it never plugs in a simulated monitor.\n",
      0, 0, run_watch, "--seconds"},
     {"demo", "", "a short guided session, on a simulated monitor when none is attached",
      "Lists, identifies, writes and verifies 1 KiB of EEPROM, reads 64 KiB of flash and checks\n"
@@ -66,10 +70,17 @@ const command *find_command(const std::string &name)
 
 void print_overview(std::ostream &out)
 {
-    out << "usage: kv4usb [--simulate[=N]] COMMAND [ARGUMENTS]\n\n"
+    out << "usage: kv4usb [--simulate[=N]] COMMAND [ARGUMENTS] [-- COMMAND [ARGUMENTS]]...\n\n"
            "Talks to KV4 fitness monitors over USB. Without --simulate it uses the monitors\n"
-           "attached, or one simulated monitor when none is; --simulate=N plugs in N simulated\n"
-           "monitors (1 to 255; --simulate is 1). Numbers are decimal, or hexadecimal after 0x.\n\n"
+           "attached and fails when there are none; only demo then goes on with a simulated\n"
+           "one. --simulate=N plugs in N simulated monitors (1 to 255; --simulate is 1) on the\n"
+           "simulator library. Each invocation starts fresh ones, so commands that must see\n"
+           "the same simulated monitor go in one invocation, separated by --:\n"
+           "  kv4usb --simulate write eeprom 0 0 a.bin -- verify eeprom 0 0 a.bin\n"
+           "Numbers are decimal, or hexadecimal after 0x.\n\n"
+           "The library (libkv4usbcp.so.3 or KV4USBCP.dll; with --simulate libkv4usbcp_sim.so.3 or\n"
+           "KV4USBCP_sim.dll) is loaded from kv4usb's own folder, the installed library folder, the\n"
+           "build tree or wherever the system looks for libraries, in that order.\n\n"
            "commands:\n";
     for (const command &c : commands)
         out << "  " << std::left << std::setw(14) << c.name << c.summary << '\n';

@@ -1,5 +1,6 @@
 // What a command runs with: the console, and the library session, started on first use so that
-// a command whose arguments are wrong never touches the library.
+// a command whose arguments are wrong never touches the library. Commands run one after another
+// in one invocation share it, and with it the simulated monitors.
 #pragma once
 
 #include "console.h"
@@ -11,13 +12,17 @@ namespace kv4usb {
 
 class context {
   public:
-    context(console &console_io, std::optional<unsigned> simulated) : io(console_io), simulated_(simulated) {}
+    context(console &console_io, library_loader load, std::optional<unsigned> simulated)
+        : io(console_io), load_(load), simulated_(simulated)
+    {
+    }
 
-    // open_monitors: see session's constructor; only the first call's choice counts.
-    session &connect(bool open_monitors = true)
+    session &connect(monitors need = monitors::required)
     {
         if (!session_)
-            session_.emplace(io, simulated_, open_monitors);
+            session_.emplace(io, load_, simulated_, need);
+        else
+            session_->require(io, need);
         return *session_;
     }
     bool simulated() const noexcept { return simulated_.has_value(); }
@@ -25,6 +30,7 @@ class context {
     console &io;
 
   private:
+    library_loader load_;
     std::optional<unsigned> simulated_;
     std::optional<session> session_;
 };

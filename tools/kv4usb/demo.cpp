@@ -4,6 +4,7 @@
 #include "device_commands.h"
 #include "failures.h"
 #include "format.h"
+#include "library.h"
 #include "memory_commands.h"
 #include "regions.h"
 
@@ -87,11 +88,11 @@ std::vector<uint8_t> demo_flash_image()
 int run_demo(context &ctx, const arguments &)
 {
     // The monitors attached when there are any, else a simulated one.
-    session &s = ctx.connect();
+    session &s = ctx.connect(monitors::or_simulated);
     const bool simulated = !s.simulated_monitors().empty();
     const std::vector<uint8_t> image = demo_flash_image();
     for (kv4sim_monitor *monitor : s.simulated_monitors())
-        kv4sim_write_memory(monitor, KV4SIM_FLASH, 0, image.data(), image.size());
+        sim().write_memory(monitor, KV4SIM_FLASH, 0, image.data(), image.size());
     console &io = ctx.io;
     io.out << (simulated ? "kv4usb demo: a short session with a simulated KV4 monitor, whose flash holds a sample image\n"
                          : "kv4usb demo: a short session with the KV4 monitor attached; it writes back only what it read\n");

@@ -2,7 +2,7 @@
 
 #include "failures.h"
 #include "format.h"
-#include "kv4usbcp.h"
+#include "library.h"
 #include "regions.h"
 
 #include <iomanip>
@@ -28,7 +28,7 @@ std::string device_string(string_query query, uint16_t port)
         return text;
     if (code != TKUSB_GET_STRING_ERR)
         return "not available (" + std::to_string(code) + ' ' + error_name(code) + ')';
-    tkcmdsetUSB_reset_port(port);
+    usb().reset_port(port);
     // The library's table has no name for this code.
     return "not available (" + std::to_string(code) + ", refused)";
 }
@@ -57,22 +57,21 @@ void print_ports(console &io, const std::vector<uint16_t> &ports)
     }
     io.out << "port  serial     firmware\n";
     for (uint16_t port : ports)
-        io.out << std::left << std::setw(6) << port << std::setw(11)
-               << device_string(tkcmdsetUSB_serial_number, port) + ' ' << device_string(tkcmdsetUSB_fw_version, port)
-               << '\n';
+        io.out << std::left << std::setw(6) << port << std::setw(11) << device_string(usb().serial_number, port) + ' '
+               << device_string(usb().fw_version, port) << '\n';
 }
 
 void print_info(console &io, uint16_t port)
 {
     uint16_t largest = 0;
-    check(tkcmdsetUSB_max_report_size(port, &largest), on_port("max report size", port));
+    check(usb().max_report_size(port, &largest), on_port("max report size", port));
     uint8_t mode = 0;
-    check(tkcmdsetUSB_get_buffer_mode(port, &mode), on_port("buffer mode", port));
+    check(usb().get_buffer_mode(port, &mode), on_port("buffer mode", port));
     io.out << "port " << port << '\n';
-    print_field(io, "serial", device_string(tkcmdsetUSB_serial_number, port));
-    print_field(io, "firmware", device_string(tkcmdsetUSB_fw_version, port));
-    print_field(io, "hardware", device_string(tkcmdsetUSB_hw_version, port));
-    print_field(io, "boot loader", device_string(tkcmdsetUSB_loader_fw_version, port));
+    print_field(io, "serial", device_string(usb().serial_number, port));
+    print_field(io, "firmware", device_string(usb().fw_version, port));
+    print_field(io, "hardware", device_string(usb().hw_version, port));
+    print_field(io, "boot loader", device_string(usb().loader_fw_version, port));
     print_field(io, "max report", std::to_string(largest) + " bytes");
     print_field(io, "buffer mode", std::to_string(mode) + " (" + buffer_mode_name(mode) + ")");
 }
@@ -96,7 +95,7 @@ int run_echo(context &ctx, const arguments &args)
     const uint16_t port = args.port(0);
     const std::vector<uint8_t> data = args.size() > 1 ? args.hex_bytes(1, "HEXBYTES", 511) : std::vector<uint8_t>{};
     ctx.connect();
-    check(tkcmdsetUSB_echo(port, data.data(), static_cast<uint16_t>(data.size())), on_port("echo", port));
+    check(usb().echo(port, data.data(), static_cast<uint16_t>(data.size())), on_port("echo", port));
     ctx.io.out << "echo of " << data.size() << " bytes answered\n";
     return 0;
 }
@@ -106,7 +105,7 @@ int run_status(context &ctx, const arguments &args)
     const uint16_t port = args.port(0);
     ctx.connect();
     uint32_t status = 0;
-    check(tkcmdsetUSB_status(port, &status), on_port("status", port));
+    check(usb().status(port, &status), on_port("status", port));
     ctx.io.out << "status " << hex(status) << '\n';
     return 0;
 }
@@ -118,7 +117,7 @@ int run_special(context &ctx, const arguments &args)
     const uint32_t argument2 = args.number(2, "ARG2");
     ctx.connect();
     uint32_t value = 0;
-    check(tkcmdsetUSB_special(port, argument1, argument2, &value), on_port("special", port));
+    check(usb().special(port, argument1, argument2, &value), on_port("special", port));
     ctx.io.out << "special " << hex(argument1, 4) << ' ' << hex(argument2) << " answered " << hex(value) << '\n';
     return 0;
 }
@@ -128,7 +127,7 @@ int run_feature(context &ctx, const arguments &args)
     const uint16_t port = args.port(0);
     const auto value = static_cast<uint16_t>(args.number(1, "VALUE", UINT16_MAX));
     ctx.connect();
-    check(tkcmdsetUSB_set_feature(port, value, 0), on_port("feature report", port));
+    check(usb().set_feature(port, value, 0), on_port("feature report", port));
     ctx.io.out << "feature " << hex(value, 4) << " sent\n";
     return 0;
 }
@@ -137,7 +136,7 @@ uint32_t image_crc(uint16_t port, uint32_t address, uint32_t length)
 {
     uint32_t crc = 0;
     uint16_t answer = answer_request(5);
-    check(tkcmdsetUSB_get_image_crc(port, address, &crc, length, &answer), on_port("image CRC", port));
+    check(usb().get_image_crc(port, address, &crc, length, &answer), on_port("image CRC", port));
     return crc;
 }
 
@@ -161,7 +160,7 @@ int run_update_status(context &ctx, const arguments &args)
     int status = 0;
     tkcmdsetUSB_update_status first{};
     uint16_t answer = answer_request(5);
-    if (const int16_t code = tkcmdsetUSB_get_update_status(port, &first, &answer); code != 0) {
+    if (const int16_t code = usb().get_update_status(port, &first, &answer); code != 0) {
         print_call_failure(ctx.io.err, on_port("update status", port), code);
         status = 1;
     } else {
@@ -169,7 +168,7 @@ int run_update_status(context &ctx, const arguments &args)
     }
     tkcmdsetUSB_v3_update_status v3{};
     answer = answer_request(7);
-    if (const int16_t code = tkcmdsetUSB_get_V3_update_status(port, &v3, &answer); code != 0) {
+    if (const int16_t code = usb().get_V3_update_status(port, &v3, &answer); code != 0) {
         print_call_failure(ctx.io.err, on_port("V3 update status", port), code);
         status = 1;
     } else {

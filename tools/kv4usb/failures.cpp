@@ -1,6 +1,6 @@
 #include "failures.h"
 
-#include "kv4usbcp.h"
+#include "library.h"
 
 #include <algorithm>
 
@@ -24,12 +24,16 @@ void check(int16_t code, const std::string &what)
         throw call_failure(what, code);
 }
 
-std::string error_name(int16_t code) { return library_text<36>(tkcmdsetUSB_get_error_name, code); }
+std::string error_name(int16_t code) { return library_text<36>(usb().get_error_name, code); }
 
 void print_call_failure(std::ostream &err, const std::string &what, int16_t code)
 {
-    err << "error: " << what << " failed: " << code << ' ' << error_name(code)
-        << " \u2014 " << library_text<140>(tkcmdsetUSB_get_error_text, code) << '\n';
+    err << "error: " << what << " failed: " << code << ' ' << error_name(code) << " \u2014 "
+        << library_text<140>(usb().get_error_text, code);
+    // The monitor's word for a block outside its memories means little to whoever reads this.
+    if (code == TKCSAFE_DATATAB_INVALID_ADDRESS)
+        err << " (address outside the memory)";
+    err << '\n';
 }
 
 } // namespace kv4usb

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -37,6 +38,48 @@ std::vector<uint8_t> load_span(const arguments &args, const region &r, uint32_t 
     return data;
 }
 
+// A read goes into a file beside its target that takes the target's name only once every byte has
+// arrived: a failed read leaves no file that could pass for a dump, and an older file of that
+// name stays as it was.
+class read_file {
+  public:
+    explicit read_file(const std::string &path) : path_(path), temporary_(path + ".part")
+    {
+        file_.open(temporary_, std::ios::binary);
+        if (!file_)
+            file_failure("creating", temporary_);
+    }
+    ~read_file()
+    {
+        if (kept_)
+            return;
+        file_.close();
+        std::error_code ignored;
+        std::filesystem::remove(temporary_, ignored);
+    }
+    read_file(const read_file &) = delete;
+    read_file &operator=(const read_file &) = delete;
+
+    void keep(const std::vector<uint8_t> &data)
+    {
+        if (!file_.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(data.size()))
+                 .flush())
+            file_failure("writing", temporary_);
+        file_.close();
+        std::error_code failed;
+        std::filesystem::rename(temporary_, path_, failed);
+        if (failed)
+            throw tool_failure("renaming '" + temporary_ + "' to '" + path_ + "' failed: " + failed.message());
+        kept_ = true;
+    }
+
+  private:
+    std::string path_;
+    std::string temporary_;
+    std::ofstream file_;
+    bool kept_ = false;
+};
+
 std::string span_text(const region &r, uint32_t address, std::size_t length)
 {
     return std::to_string(length) + " bytes of " + r.name + " at " + hex(address);
@@ -52,15 +95,14 @@ int run_read(context &ctx, const arguments &args)
     const uint32_t length = args.number(3, "LENGTH");
     check_span(args, r, address, length);
     // Opened first, so that an unwritable path costs no transfer.
-    std::ofstream file(args.text(4), std::ios::binary);
-    if (!file)
-        file_failure("creating", args.text(4));
+    read_file file(args.text(4));
     ctx.connect();
     std::vector<uint8_t> data(length);
-    progress shown(ctx.io, "read", length);
-    read_region(port, r, address, data.data(), length, shown);
-    if (!file.write(reinterpret_cast<const char *>(data.data()), static_cast<std::streamsize>(length)).flush())
-        file_failure("writing", args.text(4));
+    {
+        progress shown(ctx.io, "read", length);
+        read_region(port, r, address, data.data(), length, shown);
+    }
+    file.keep(data);
     ctx.io.out << "read " << span_text(r, address, length) << " into " << args.text(4) << '\n';
     return 0;
 }
@@ -72,6 +114,7 @@ int run_write(context &ctx, const arguments &args)
     const uint32_t address = args.number(2, "ADDRESS");
     const std::vector<uint8_t> data = load_span(args, r, address, 3);
     ctx.connect();
+    check_reach(port, r, address, static_cast<uint32_t>(data.size()));
     progress shown(ctx.io, "write", data.size());
     write_region(port, r, address, data.data(), static_cast<uint32_t>(data.size()), shown);
     ctx.io.out << "wrote " << span_text(r, address, data.size()) << " from " << args.text(3) << '\n';

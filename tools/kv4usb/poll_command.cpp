@@ -2,7 +2,7 @@
 
 #include "failures.h"
 #include "format.h"
-#include "kv4usbcp.h"
+#include "library.h"
 
 #include <algorithm>
 #include <atomic>
@@ -142,7 +142,7 @@ class poll_run {
             ++p.started;
             p.sent_at = poll_clock::now();
             const int16_t code =
-                tkcmdsetUSB_send_command(p.port, status_frame, sizeof status_frame, 0, static_cast<uint16_t>(index));
+                usb().send_command(p.port, status_frame, sizeof status_frame, 0, static_cast<uint16_t>(index));
             if (code == 0)
                 return;
             failed(code);
@@ -199,9 +199,14 @@ int run_poll(context &ctx, const arguments &args)
     const std::vector<uint16_t> ports = poll_ports(args);
     const uint32_t count = args.option_number("--count", default_count, max_count);
     ctx.connect();
+    // A port that does not exist would fail every send at once, and be timed as fast as can be.
+    for (const uint16_t port : ports) {
+        uint16_t largest = 0;
+        check(usb().max_report_size(port, &largest), "poll of port " + std::to_string(port));
+    }
     poll_run run(ports, count);
     current_poll.store(&run);
-    if (const int16_t code = tkcmdsetUSB_register_asyncio(on_completion, exchange_timeout_ms)) {
+    if (const int16_t code = usb().register_asyncio(on_completion, exchange_timeout_ms)) {
         current_poll.store(nullptr);
         throw call_failure("registering the completion callback", code);
     }
@@ -209,7 +214,7 @@ int run_poll(context &ctx, const arguments &args)
     const bool finished = run.wait();
     run.stop();
     // Ends what a stall left under way, each with a completion of its own that counts as failed.
-    const int16_t unregistered = tkcmdsetUSB_unregister_asyncio();
+    const int16_t unregistered = usb().unregister_asyncio();
     current_poll.store(nullptr);
     check(unregistered, "unregistering the completion callback");
     run.report(ctx.io);

@@ -2,7 +2,7 @@
 
 #include "failures.h"
 #include "format.h"
-#include "kv4usbcp.h"
+#include "library.h"
 
 #include <algorithm>
 #include <string>
@@ -16,26 +16,30 @@ constexpr uint64_t whole_range = uint64_t{1} << 32;
 const region regions[] = {
     {"eeprom", 1, 7, 0x10000,
      [](uint16_t p, uint32_t a, uint8_t *d, uint32_t n, uint16_t *r) {
-         return tkcmdsetUSB_read_eeblk8(p, a, d, static_cast<uint16_t>(n), r);
+         return usb().read_eeblk8(p, a, d, static_cast<uint16_t>(n), r);
      },
      [](uint16_t p, uint32_t a, const uint8_t *d, uint32_t n, uint16_t *r) {
-         return tkcmdsetUSB_write_eeblk8(p, a, d, static_cast<uint16_t>(n), r);
+         return usb().write_eeblk8(p, a, d, static_cast<uint16_t>(n), r);
      }},
     {"ram", 1, 9, whole_range,
      [](uint16_t p, uint32_t a, uint8_t *d, uint32_t n, uint16_t *r) {
-         return tkcmdsetUSB_read_memblk8(p, a, d, static_cast<uint16_t>(n), r);
+         return usb().read_memblk8(p, a, d, static_cast<uint16_t>(n), r);
      },
      [](uint16_t p, uint32_t a, const uint8_t *d, uint32_t n, uint16_t *r) {
-         return tkcmdsetUSB_write_memblk8(p, a, d, static_cast<uint16_t>(n), r);
+         return usb().write_memblk8(p, a, d, static_cast<uint16_t>(n), r);
      }},
     {"flash", 2, 9, whole_range,
      [](uint16_t p, uint32_t a, uint8_t *d, uint32_t n, uint16_t *r) {
-         return tkcmdsetUSB_read_flashblk16(p, a, d, n / 2, r);
+         return usb().read_flashblk16(p, a, d, n / 2, r);
      },
      [](uint16_t p, uint32_t a, const uint8_t *d, uint32_t n, uint16_t *r) {
-         return tkcmdsetUSB_write_flashblk16(p, a, d, n / 2, r);
+         return usb().write_flashblk16(p, a, d, n / 2, r);
      }},
-    {"spiflash", 1, 9, whole_range, tkcmdsetUSB_read_spiflashblk8, tkcmdsetUSB_write_spiflashblk8},
+    {"spiflash", 1, 9, whole_range,
+     [](uint16_t p, uint32_t a, uint8_t *d, uint32_t n, uint16_t *r) { return usb().read_spiflashblk8(p, a, d, n, r); },
+     [](uint16_t p, uint32_t a, const uint8_t *d, uint32_t n, uint16_t *r) {
+         return usb().write_spiflashblk8(p, a, d, n, r);
+     }},
 };
 
 std::string describe(const region &r, const char *verb, uint32_t address, uint32_t bytes)
@@ -47,8 +51,11 @@ std::string describe(const region &r, const char *verb, uint32_t address, uint32
 
 const region *find_region(const std::string &name)
 {
+    std::string lower = name;
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c; });
     for (const region &r : regions)
-        if (name == r.name)
+        if (lower == r.name)
             return &r;
     return nullptr;
 }
@@ -72,7 +79,7 @@ void check_span(const arguments &args, const region &r, uint32_t address, uint64
 block_limits block_limits_of(uint16_t port, const region &r)
 {
     uint16_t largest = 0;
-    check(tkcmdsetUSB_max_report_size(port, &largest), "reading the report size of port " + std::to_string(port));
+    check(usb().max_report_size(port, &largest), "reading the report size of port " + std::to_string(port));
     // The library refuses, without asking the monitor, a write block longer than the report less
     // its frame header. It would take a read of the largest report less the status byte, but
     // delivers one byte less than asked whenever the answer fills a report exactly, so a read
@@ -99,6 +106,20 @@ void read_region(uint16_t port, const region &r, uint32_t address, uint8_t *data
         shown.advance(n);
         done += n;
     }
+}
+
+void check_reach(uint16_t port, const region &r, uint32_t address, uint32_t length)
+{
+    if (length == 0)
+        return;
+    const uint32_t last = address + length - r.unit;
+    uint8_t unit[2];
+    uint16_t answer = answer_request(r.unit + 1);
+    const std::string what = describe(r, "write", address, length) + ": nothing written, as the read of its last " +
+                             (r.unit == 2 ? "word" : "byte") + " at " + hex(last);
+    check(r.read(port, last, unit, r.unit, &answer), what);
+    if (answer < r.unit + 1)
+        throw call_failure(what, TKUSB_READ_INCOMPLETE_ERR);
 }
 
 void write_region(uint16_t port, const region &r, uint32_t address, const uint8_t *data, uint32_t length,

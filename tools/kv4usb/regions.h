@@ -28,7 +28,7 @@ struct region {
     write_call write;
 };
 
-// The region of that name ("eeprom", "ram", "flash", "spiflash"), or null.
+// The region of that name in any letter case ("eeprom", "RAM", "Flash", "spiflash"), or null.
 const region *find_region(const std::string &name);
 // The region named by argument i ("eeprom", "ram", "flash", "spiflash").
 const region &region_argument(const arguments &args, std::size_t i);
@@ -47,6 +47,9 @@ struct block_limits {
 block_limits block_limits_of(uint16_t port, const region &r);
 
 void read_region(uint16_t port, const region &r, uint32_t address, uint8_t *data, uint32_t length, progress &shown);
+// Reads the last byte (word) a write would reach, so that a memory that ends before it refuses the
+// write before any of it is written: the monitor's memories may end short of what the commands reach.
+void check_reach(uint16_t port, const region &r, uint32_t address, uint32_t length);
 void write_region(uint16_t port, const region &r, uint32_t address, const uint8_t *data, uint32_t length,
                   progress &shown);
 

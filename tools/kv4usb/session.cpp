@@ -1,14 +1,8 @@
 #include "session.h"
 
 #include "failures.h"
-#include "kv4usbcp.h"
-#include "platform/hid_services.h"
 
 #include <string>
-
-namespace kv4 {
-hid_services &sim_hid_services() noexcept;
-} // namespace kv4
 
 namespace kv4usb {
 
@@ -17,10 +11,14 @@ namespace {
 constexpr const char *monitor_filter = "Quillon5";
 } // namespace
 
-session::session(console &io, std::optional<unsigned> simulated, bool open_monitors)
+session::session(console &io, library_loader load, std::optional<unsigned> simulated, monitors need) : load_(load)
 {
     try {
-        start(io, simulated, open_monitors);
+        if (simulated)
+            use_simulator(*simulated);
+        else
+            start(library_kind::production);
+        require(io, need);
     } catch (...) {
         end();
         throw;
@@ -29,56 +27,61 @@ session::session(console &io, std::optional<unsigned> simulated, bool open_monit
 
 session::~session() { end(); }
 
-void session::start(console &io, std::optional<unsigned> simulated, bool open_monitors)
+void session::start(library_kind kind)
 {
-    if (simulated) {
-        use_simulator(*simulated, open_monitors);
-        return;
-    }
-    check(tkcmdsetUSB_init(), "starting the library");
-    if (!open_monitors)
-        return;
-    discover();
-    if (!ports_.empty())
-        return;
-    io.err << "kv4usb: no monitor found; using a simulated monitor instead\n";
-    tkcmdsetUSB_shutdown_all();
-    use_simulator(1, true);
+    use_library(load_(kind));
+    started_ = true;
+    check(usb().init(), "starting the library");
 }
 
-// The backend is switched while the library is stopped, so no port is open on the old one.
-void session::use_simulator(unsigned count, bool open_monitors)
+void session::use_simulator(unsigned count)
 {
-    kv4::set_hid_services(&kv4::sim_hid_services());
-    simulator_selected_ = true;
-    check(tkcmdsetUSB_init(), "starting the library");
-    for (unsigned i = 0; i < count; ++i) {
-        kv4sim_monitor *monitor = kv4sim_attach(nullptr);
-        if (!monitor)
-            throw tool_failure("plugging in simulated monitor " + std::to_string(i + 1) + " failed");
-        monitors_.push_back(monitor);
-    }
-    if (open_monitors)
-        discover();
+    start(library_kind::simulator);
+    for (unsigned i = 0; i < count; ++i)
+        attach_simulated();
 }
 
-void session::discover()
+kv4sim_monitor *session::attach_simulated()
+{
+    kv4sim_monitor *monitor = sim().attach(nullptr);
+    if (!monitor)
+        throw tool_failure("plugging in simulated monitor " + std::to_string(monitors_.size() + 1) + " failed");
+    monitors_.push_back(monitor);
+    return monitor;
+}
+
+void session::require(console &io, monitors need)
+{
+    if (need != monitors::left_to_events && !discovered_)
+        discover(io, need);
+}
+
+void session::discover(console &io, monitors need)
 {
     uint16_t ports[255] = {};
     uint8_t count = 0;
-    check(tkcmdsetUSB_find_devices(monitor_filter, &count, ports), "looking for monitors");
+    check(usb().find_devices(monitor_filter, &count, ports), "looking for monitors");
     ports_.assign(ports, ports + count);
+    discovered_ = true;
+    if (!ports_.empty() || !monitors_.empty())
+        return;
+    // A command that reported success on a monitor nobody can see would mislead a script.
+    if (need != monitors::or_simulated)
+        throw tool_failure("no monitor attached (add --simulate to try it on a simulated monitor)");
+    io.err << "kv4usb: no monitor attached; using a simulated monitor instead\n";
+    usb().shutdown_all();
+    use_simulator(1);
+    discover(io, need);
 }
 
 void session::end() noexcept
 {
-    tkcmdsetUSB_shutdown_all();
+    if (!started_)
+        return;
+    usb().shutdown_all();
     for (kv4sim_monitor *monitor : monitors_)
-        kv4sim_destroy(monitor);
+        sim().destroy(monitor);
     monitors_.clear();
-    if (simulator_selected_)
-        kv4::set_hid_services(nullptr);
-    simulator_selected_ = false;
 }
 
 } // namespace kv4usb

@@ -2,8 +2,7 @@
 
 #include "failures.h"
 #include "format.h"
-#include "kv4usbcp.h"
-#include "kv4usbcp_sim.h"
+#include "library.h"
 
 #include <algorithm>
 #include <chrono>
@@ -12,7 +11,6 @@
 #include <deque>
 #include <iostream>
 #include <limits>
-#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -21,7 +19,6 @@ namespace kv4usb {
 namespace {
 
 using watch_clock = std::chrono::steady_clock;
-using sim_monitor = std::unique_ptr<kv4sim_monitor, void (*)(kv4sim_monitor *)>;
 
 constexpr uint32_t max_seconds = 7 * 24 * 3600;
 // The simulated bus reports within moments; this only bounds a report that never comes.
@@ -116,28 +113,28 @@ void watch_system(console &io, uint32_t seconds)
 }
 
 // Plugs a monitor in, out and in again on a new socket, and announces a volume arriving and
-// leaving, waiting for each report: the monitors the session plugged in are reported first.
-void watch_script(console &io, std::size_t present, sim_monitor &added)
+// leaving, waiting for each report: the monitors the session plugged in are reported first,
+// unless an earlier command of the run opened them already. The monitor stays the session's, so
+// that later commands of the run find it and its removal is never reported half-way.
+void watch_script(console &io, session &s)
 {
-    uint64_t expected = present;
+    uint64_t expected = s.ports().empty() ? s.simulated_monitors().size() : 0;
     auto expect = [&](const std::string &what) {
         if (!print_until(io, watch_clock::now() + event_bound, [&] { return watched.events >= expected; }))
             throw tool_failure("the simulated bus reported no " + what + " within 5 s");
         ++expected;
     };
     expect("monitor present at the start");
-    added.reset(kv4sim_attach(nullptr));
-    if (!added)
-        throw tool_failure("plugging in a simulated monitor failed");
+    kv4sim_monitor *added = s.attach_simulated();
     expect("arrival");
-    kv4sim_detach(added.get());
+    sim().detach(added);
     expect("removal");
-    kv4sim_reattach(added.get(), 1);
+    sim().reattach(added, 1);
     expect("return on a new socket");
     const uint32_t drive_e = 1u << 4;
-    kv4sim_announce_volume(drive_e, 1, 0, "DATA");
+    sim().announce_volume(drive_e, 1, 0, "DATA");
     expect("volume arrival");
-    kv4sim_announce_volume(drive_e, 0, 0, nullptr);
+    sim().announce_volume(drive_e, 0, 0, nullptr);
     expect("volume removal");
 }
 
@@ -157,26 +154,24 @@ int run_watch(context &ctx, const arguments &args)
 {
     const uint32_t seconds = args.option_number("--seconds", 0, max_seconds);
     const bool simulated = ctx.simulated();
-    session &s = ctx.connect(false);
+    session &s = ctx.connect(monitors::left_to_events);
     {
         std::lock_guard<std::mutex> lock(watched.guard);
         watched.lines.clear();
         watched.events = 0;
         watched.input_ended = false;
     }
-    // Destroyed after the unregistration, so that its removal is not reported half-way.
-    sim_monitor added(nullptr, kv4sim_destroy);
-    check(tkcmdsetUSB_register_events3(on_event), "registering the event callback");
+    check(usb().register_events3(on_event), "registering the event callback");
     try {
         if (simulated)
-            watch_script(ctx.io, s.simulated_monitors().size(), added);
+            watch_script(ctx.io, s);
         else
             watch_system(ctx.io, seconds);
     } catch (...) {
-        tkcmdsetUSB_unregister_events3();
+        usb().unregister_events3();
         throw;
     }
-    check(tkcmdsetUSB_unregister_events3(), "unregistering the event callback");
+    check(usb().unregister_events3(), "unregistering the event callback");
     print_until(ctx.io, watch_clock::now(), [] { return true; }); // what came before the unregistration
     return 0;
 }
