@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test suite: native, AddressSanitizer+UBSan, ThreadSanitizer, a bounded
-# libFuzzer run on the report descriptor parser, and the Windows build under Wine, whose last suite
+# Builds and runs every test suite: native, AddressSanitizer+UBSan, ThreadSanitizer, bounded
+# libFuzzer runs of every fuzz target (what a monitor and the system hand the library), and the
+# Windows build under Wine, whose last suite
 # runs in the test VM on kv4sim-uhid monitors from the native build; then makes the release packages
 # from the Windows build and checks them as their users take them, and builds the plain Release
 # configurations with g++, clang and MinGW. Installs what a fresh Debian machine lacks first.
