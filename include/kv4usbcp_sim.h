@@ -140,6 +140,9 @@ KV4SIM_API int kv4sim_set_latency_us(kv4sim_monitor *m, unsigned write_us, unsig
 #define KV4SIM_RULE_READ_BY_WAITER 1 /* Linux hidraw: a read ends only while a thread waits for its event,
                                       * which then takes the report off the node; nothing ends it in the
                                       * background. For handles opened from then on. Not on Windows. */
+#define KV4SIM_RULE_REFUSE_PLUG_EVENTS 2 /* The system will not deliver plug events (no udev monitor to be
+                                          * had): registering for device events fails. Not on Windows,
+                                          * whose own window gets the simulated broadcasts. */
 KV4SIM_API int kv4sim_set_rule(int rule, int on);
 
 /* ---- What the monitor answers ------------------------------------------------------------------ */

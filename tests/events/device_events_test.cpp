@@ -103,6 +103,12 @@ TEST_F(DeviceEvents, RegistrationCodesAndOneVariantAtATime)
     EXPECT_EQ(tkcmdsetUSB_register_events2(nullptr), TKUSB_INVALID_PARAMETER);
     EXPECT_EQ(tkcmdsetUSB_register_events3(nullptr), TKUSB_INVALID_PARAMETER);
     EXPECT_EQ(tkcmdsetUSB_unregister_events(), TKUSB_EVENT_REGISTER_ERR);
+#ifndef _WIN32
+    // A registration the system refuses leaves nothing behind that would refuse the next one.
+    ASSERT_EQ(kv4sim_set_rule(KV4SIM_RULE_REFUSE_PLUG_EVENTS, 1), 0);
+    EXPECT_EQ(tkcmdsetUSB_register_events2(on_event2), TKUSB_EVENT_REGISTER_ERR);
+    ASSERT_EQ(kv4sim_set_rule(KV4SIM_RULE_REFUSE_PLUG_EVENTS, 0), 0);
+#endif
     ASSERT_EQ(tkcmdsetUSB_register_events2(on_event2), 0);
     EXPECT_EQ(tkcmdsetUSB_register_events2(on_event2), TKUSB_EVENT_REGISTER_ERR);
     EXPECT_EQ(tkcmdsetUSB_register_events(on_event1), TKUSB_EVENT_REGISTER_ERR);

@@ -37,10 +37,11 @@ KV4SIM_API int kv4sim_set_fault(kv4sim_monitor *m, int fault, int on)
 KV4SIM_API int kv4sim_set_rule(int rule, int on)
 {
     return guarded([&] {
-        if (rule != KV4SIM_RULE_READ_BY_WAITER || !nodes_available())
+        // Both rules are kept off Windows only, as the socket pairs of the hidraw nodes are.
+        if ((rule != KV4SIM_RULE_READ_BY_WAITER && rule != KV4SIM_RULE_REFUSE_PLUG_EVENTS) || !nodes_available())
             return KV4SIM_INVALID_PARAMETER;
         std::lock_guard<std::mutex> guard(the_bus().mutex);
-        the_bus().reads_by_waiter = on != 0;
+        (rule == KV4SIM_RULE_READ_BY_WAITER ? the_bus().reads_by_waiter : the_bus().plug_events_refused) = on != 0;
         return 0;
     });
 }

@@ -86,6 +86,7 @@ void bus::clear() noexcept
     attach_count = 0;
     next_socket_ = 1;
     reads_by_waiter = false;
+    plug_events_refused = false;
     volumes_present = 0;
     for (std::string &label : labels)
         label.clear();

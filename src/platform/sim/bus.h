@@ -58,6 +58,8 @@ class bus {
     time_point last_late_answer{};
     // KV4SIM_RULE_READ_BY_WAITER: handles opened from now on end reads only for a waiter.
     bool reads_by_waiter = false;
+    // KV4SIM_RULE_REFUSE_PLUG_EVENTS: asking to watch plug events fails.
+    bool plug_events_refused = false;
 
     // ---- Timed completions -------------------------------------------------------------------
     // Something became due later: runs the timer thread, started on first need (lock held).

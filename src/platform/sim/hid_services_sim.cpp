@@ -75,6 +75,12 @@ void services::list_paths(void (*visit)(const char *path, void *context), void *
         visit(path.c_str(), context);
 }
 
+bool services::watch_plug_events(bool watch)
+{
+    std::lock_guard<std::mutex> guard(the_bus().mutex);
+    return !watch || !the_bus().plug_events_refused;
+}
+
 bool services::check_present(const char *path)
 {
     std::lock_guard<std::mutex> guard(the_bus().mutex);

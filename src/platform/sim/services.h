@@ -28,6 +28,7 @@ class services final : public hid_services {
     void cancel_transfer(hid_handle handle, hid_transfer *transfer) override;
     void cancel_io(hid_handle handle) override;
 
+    bool watch_plug_events(bool watch) override;
     bool volume_name(const char *root, char *buffer, uint32_t capacity) override;
     bool volume_label(const char *root, char *buffer, uint32_t capacity) override;
 
