@@ -69,8 +69,8 @@ int16_t tkusb_platform_reset_port(win32_device *device)
     if (result == 0) {
         if (!tkusb_platform_check_device(path))
             result = TKUSB_OPEN_DEVICE_ERR;
-        else if (!device->is_open.load())
-            result = device->open(path);
+        else if ((result = device->open_if_closed(path)) == win32_device::already_open)
+            result = 0; // discovery or an arrival opened it meanwhile
     }
     std::free(path);
     return result;

@@ -27,17 +27,13 @@ bool copy_reports(const tkusb_list<report_entry> &from, tkusb_list<report_entry>
 
 } // namespace
 
-int16_t win32_device::open(const char *new_path) { return open_with_lock(new_path, false); }
-
-int16_t win32_device::open_if_closed(const char *new_path) { return open_with_lock(new_path, true); }
-
-int16_t win32_device::open_with_lock(const char *new_path, bool only_if_closed)
+int16_t win32_device::open_if_closed(const char *new_path)
 {
     // Holding the device lock keeps a close, another open or a transfer on another thread from
     // seeing a half-built device, and makes the test for an open port and the open one step.
     device_lock.enter();
     int16_t result = TKUSB_SYSTEM_IO_ERR; // a device shut down with the library stays closed
-    if (only_if_closed && is_open.load())
+    if (is_open.load())
         result = already_open;
     else if (!retired.load()) {
         result = open_locked(new_path);

@@ -76,10 +76,10 @@ public:
     int16_t unlock() override;
     bool compare_and_set_state(uint32_t expected, uint32_t desired) override;
 
-    // Opens the device at path for transfers and builds everything an open device holds.
-    int16_t open(const char *path);
-    // The same, unless the port is open: then already_open. Threads that open ports they find
-    // closed (discovery, device arrivals) use it, so that one of them opens and the other sees it.
+    // Opens the device at path for transfers and builds everything an open device holds, unless
+    // the port is open: then already_open. Threads that open ports they find closed (discovery,
+    // device arrivals, a reset) all open this way, so that one of them opens and the others see it
+    // rather than close what it opened.
     static constexpr int16_t already_open = 1;
     int16_t open_if_closed(const char *path);
     // Set once tkusb_platform_close_all has removed the object: it is never opened again.
@@ -123,7 +123,6 @@ public:
     std::atomic<bool> device_lock_live{false};
 
 private:
-    int16_t open_with_lock(const char *new_path, bool only_if_closed);
     int16_t open_locked(const char *new_path);
     int16_t replace_path(const char *new_path);
     void clear_report_tables();
