@@ -7,8 +7,10 @@ the simulated bus (src/platform/sim) with a seeded generator, applies one textua
 time, rebuilds the test program in a build directory of its own, runs the tests labelled
 `mutation` (the GoogleTest suites; not the installed package, the C host or the VM suites, which
 need other builds or minutes each) and restores the file. Prints one line per mutant, `killed`,
-`survived` or `no-compile`, with file:line and the mutation, then the score. The same seed and
-count on the same sources give the same mutants, so two runs (before and after a change to the
+`survived`, `equivalent` (a survivor listed in scripts/mutate-equivalent.txt, reviewed as one that
+nothing can tell from the original) or `no-compile`, with file:line and the mutation, then the
+score, with and without the reviewed equivalents. The same seed and count on the same sources give
+the same mutants, so two runs (before and after a change to the
 tests) can be compared line by line.
 
 Slow: one build and one test run per mutant. Not part of the test command; run it by hand, e.g.
@@ -139,6 +141,17 @@ def mutable_lines(root):
                     lines.append((path.relative_to(root).as_posix(), number, found))
                 previous_code = masked
     return lines
+
+
+def reviewed_equivalents(root):
+    """{(path, stripped line, mutation)} from scripts/mutate-equivalent.txt."""
+    listed = set()
+    path = root / "scripts" / "mutate-equivalent.txt"
+    for line in path.read_text().splitlines() if path.exists() else []:
+        fields = [field.strip() for field in line.split(" | ")]
+        if not line.startswith("#") and len(fields) == 4:
+            listed.add(tuple(fields[:3]))
+    return listed
 
 
 def choose_mutants(root, seed, count):
@@ -274,7 +287,8 @@ def main():
 
     print(f"seed {args.seed}, {len(mutants)} mutants of {root}; the unmutated tests take "
           f"{time.time() - started:.0f} s", flush=True)
-    tally = {"killed": 0, "survived": 0, "no-compile": 0}
+    tally = {"killed": 0, "survived": 0, "equivalent": 0, "no-compile": 0}
+    equivalents = reviewed_equivalents(root)
     started = time.time()
     try:
         for number, (path, line, description, mutate) in enumerate(mutants, start=1):
@@ -282,6 +296,7 @@ def main():
                 continue
             restorer.save(path)
             lines = restorer.text.splitlines(keepends=True)
+            original = lines[line - 1].strip()
             lines[line - 1] = mutate(lines[line - 1])
             (root / path).write_text("".join(lines))
             failed = []
@@ -294,6 +309,8 @@ def main():
                 outcome = "survived"
             else:
                 outcome = "killed"
+            if outcome == "survived" and (path, original, description) in equivalents:
+                outcome = "equivalent"
             restorer.restore()
             tally[outcome] += 1
             by = f"  by {' '.join(failed)}" if failed else ""
@@ -304,10 +321,13 @@ def main():
         restorer.restore()
         run(build_tests, root)  # leave the build matching the sources
 
-    tested = tally["killed"] + tally["survived"]
-    score = 100.0 * tally["killed"] / tested if tested else 0.0
-    print(f"score: {tally['killed']} killed, {tally['survived']} survived, {tally['no-compile']} no-compile; "
-          f"{score:.1f}% of the compiled mutants killed ({time.time() - started:.0f} s)")
+    compiled = tally["killed"] + tally["survived"] + tally["equivalent"]
+    score = 100.0 * tally["killed"] / compiled if compiled else 0.0
+    judged = compiled - tally["equivalent"]
+    without = 100.0 * tally["killed"] / judged if judged else 0.0
+    print(f"score: {tally['killed']} killed, {tally['survived']} survived, {tally['equivalent']} reviewed "
+          f"equivalent, {tally['no-compile']} no-compile; {score:.1f}% of the compiled mutants killed, "
+          f"{without:.1f}% of those not reviewed equivalent ({time.time() - started:.0f} s)")
     return 0
 
 
