@@ -10,8 +10,8 @@ need other builds or minutes each) and restores the file. Prints one line per mu
 `survived`, `equivalent` (a survivor listed in scripts/mutate-equivalent.txt, reviewed as one that
 nothing can tell from the original) or `no-compile`, with file:line and the mutation, then the
 score, with and without the reviewed equivalents. The same seed and count on the same sources give
-the same mutants, so two runs (before and after a change to the
-tests) can be compared line by line.
+the same mutants, so two runs (before and after a change to the tests) can be compared line by
+line.
 
 Slow: one build and one test run per mutant. Not part of the test command; run it by hand, e.g.
     nice -n 19 python3 scripts/mutate.py --seed 4 --count 250 --build-dir build/mutate
