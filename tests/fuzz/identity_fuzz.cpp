@@ -3,6 +3,7 @@
 // surrogates, NULs in the middle, at and past every length limit). Its arrival and removal are
 // heard by a variant-2 or -3 callback, and it is found, identified and used once. Same promises as
 // for answers: buffers kept, results named, time-outs kept, callback arguments consistent.
+#include "../support/exports.h"
 #include "fuzz_support.h"
 #include "kv4usbcp_sim.h"
 
@@ -36,8 +37,7 @@ void use(FuzzedDataProvider &in, uint16_t port)
     check(named_code(tkcmdsetUSB_max_report_size(port, size.as<uint16_t>())), "max report size: result");
     size.check_untouched(2, "max report size");
     check(*size.as<uint16_t>() <= 500, "max report size: at most 500");
-    for (auto fetch :
-         {tkcmdsetUSB_serial_number, tkcmdsetUSB_fw_version, tkcmdsetUSB_hw_version, tkcmdsetUSB_loader_fw_version}) {
+    for (auto fetch : kv4test::string_queries) {
         const uint8_t length = in.ConsumeIntegral<uint8_t>();
         guarded_buffer text(length);
         check(named_code(within(6000, "string", [&] { return fetch(port, text.text(), length); })), "string: result");
