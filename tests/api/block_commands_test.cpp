@@ -17,7 +17,6 @@ using Bytes = std::vector<uint8_t>;
 
 class BlockCommands : public SimTest {
   protected:
-    void open(std::vector<kv4sim_value_cap> caps = {}) { monitor = open_port(std::move(caps)); }
     // The frame of the only report written, without its report ID.
     Bytes sent_frame(std::size_t length) const
     {
@@ -30,13 +29,12 @@ class BlockCommands : public SimTest {
         EXPECT_EQ(kv4sim_read_memory(monitor, region, address, out.data(), length), 0);
         return out;
     }
-    kv4sim_monitor *monitor = nullptr;
 };
 
 // kv4usb's transfers through files check every other member's frame against the monitor.
 TEST_F(BlockCommands, DocumentedFramesAndAnswersInCommandMode)
 {
-    open();
+    open_port();
     uint16_t length = 1;
     uint8_t words[4] = {0xAA, 0xBB, 0xCC, 0xDD};
     EXPECT_EQ(tkcmdsetUSB_write_flashblk16(0, 0x00012345, words, 2, &length), 0);
@@ -104,7 +102,7 @@ TEST_F(BlockCommands, BlockLimitsFollowTheLargestReport)
         SCOPED_TRACE(std::string(name) + " M=" + std::to_string(report));
         const block_command &m = *std::find_if(std::begin(kv4test::block_commands), std::end(kv4test::block_commands),
                                                [&](const block_command &c) { return c.name == std::string(name); });
-        open(layout({report}, {report}));
+        open_port(layout({report}, {report}));
         ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
         Bytes data(1024, 0x5A);
         uint16_t length = static_cast<uint16_t>(refused * m.unit + 1);
@@ -122,7 +120,7 @@ TEST_F(BlockCommands, BlockLimitsFollowTheLargestReport)
 // beyond the 501-byte response area (or none), are refused.
 TEST_F(BlockCommands, EmptyOversizedAndUnanswerableBlocksSendNothing)
 {
-    open(layout({1024}, {1024}));
+    open_port(layout({1024}, {1024}));
     Bytes data(1024, 0xEE);
     uint16_t length = 11;
     for (const block_command &m : kv4test::block_commands) {
@@ -149,7 +147,7 @@ TEST_F(BlockCommands, EmptyOversizedAndUnanswerableBlocksSendNothing)
     EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
 
     // The largest response length the area holds: the status byte and 500 bytes.
-    open(layout({1024}, {1024}));
+    open_port(layout({1024}, {1024}));
     length = 501;
     EXPECT_EQ(tkcmdsetUSB_read_spiflashblk8(0, 0, data.data(), 499, &length), 0);
     EXPECT_EQ(length, 501);
@@ -157,7 +155,7 @@ TEST_F(BlockCommands, EmptyOversizedAndUnanswerableBlocksSendNothing)
 
 TEST_F(BlockCommands, UpdateStatusRecordsAreDecodedBigEndianAndKeptOnFailure)
 {
-    open();
+    open_port();
     ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
     kv4sim_set_update_status(monitor, 0x1234, 0xFEDC);
     kv4sim_set_v3_update_status(monitor, 0x89ABCDEF, 0x0102);
@@ -186,7 +184,7 @@ TEST_F(BlockCommands, UpdateStatusRecordsAreDecodedBigEndianAndKeptOnFailure)
 
 TEST_F(BlockCommands, MonitorErrorsLeaveTheHostsBuffersAloneAndBytesNotDeliveredReadAsZero)
 {
-    open();
+    open_port();
     ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
     uint16_t length = 17;
     Bytes data(16, 0xEE);

@@ -16,9 +16,8 @@ class PortErrors : public SimTest {
     void SetUp() override
     {
         SimTest::SetUp();
-        monitor = open_port();
+        open_port();
     }
-    kv4sim_monitor *monitor = nullptr;
     uint8_t data[16] = {}, response[512] = {}, mode = 0;
     uint16_t length = 10, size = 0;
     uint32_t status = 0, value = 0, crc = 0;

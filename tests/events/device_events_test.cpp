@@ -138,7 +138,7 @@ TEST_F(DeviceEvents, RemovalWhileOpenThenReplugBySamePathAndByNewPathKeepThePort
               0);
     kv4sim_monitor_desc desc{};
     desc.product_id = 0x4321;
-    kv4sim_monitor *monitor = attach(&desc);
+    monitor = attach(&desc);
     EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1, "", "", 0x4321)});
     EXPECT_TRUE(open_when_told);
     kv4sim_detach(monitor);
@@ -200,7 +200,7 @@ TEST_F(DeviceEvents, APortFollowsItsPathSoAPathHandedOnTakesTheNextMonitorForThe
 
 TEST_F(DeviceEvents, BroadcastsForAKnownPathWhateverTheCaseAndEventValue)
 {
-    kv4sim_monitor *monitor = attach_serial("CASE");
+    monitor = attach_serial("CASE");
     ASSERT_EQ(tkcmdsetUSB_register_events2(on_event2), 0);
     const std::string opened = line(0, 1, "KV4 Quillon5 Monitor", "CASE");
     const std::string removed = line(0, 2, "KV4 Quillon5 Monitor", "CASE");
@@ -261,12 +261,12 @@ TEST_F(DeviceEvents, VolumesReachVariantsTwoAndThreeWithTheirTexts)
 // so the port the arrival opened stays open.
 TEST_F(DeviceEvents, ABroadcastDuringACallbackIsHandledAfterIt)
 {
-    static kv4sim_monitor *monitor = nullptr;
-    monitor = attach();
+    static kv4sim_monitor *returning = nullptr;
+    returning = monitor = attach();
     ASSERT_EQ(tkcmdsetUSB_register_events([](uint16_t port, int32_t code) {
                   on_event1(port, code);
                   if (code == TKUSB_EVENT_DEVICE_DISCONNECTED) {
-                      kv4sim_reattach(monitor, 0); // its arrival is sent on this thread
+                      kv4sim_reattach(returning, 0); // its arrival is sent on this thread
                       events.add("returned");
                   }
               }),
