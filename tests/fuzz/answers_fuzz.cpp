@@ -4,7 +4,6 @@
 // every accepted asynchronous exchange ends in exactly one callback with consistent arguments.
 #include "../support/exports.h"
 #include "fuzz_support.h"
-#include "kv4usbcp_sim.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -118,7 +117,7 @@ void block(FuzzedDataProvider &in, const kv4test::block_command &b)
     uint16_t length = in.ConsumeIntegralInRange(0, 520);
     into(count * b.unit, "block", [&](guarded_buffer &data) {
         std::copy(sent.begin(), sent.end(), data.data());
-        const int16_t r = b.call(the_port, address, data.data(), count, &length);
+        const int16_t r = b.run(the_port, address, data.data(), count, &length);
         check(std::equal(sent.begin(), sent.end(), data.data()), "block: written data left as it was");
         return r;
     });
@@ -200,15 +199,12 @@ void run(FuzzedDataProvider &in)
     }
 }
 
-void quiet(void *, const char *) {}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider in(data, size);
-    kv4sim_set_debug_sink(quiet, nullptr);
-    kv4sim_reset();
+    quiet_bus();
     answers.pool = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange(0, 2048));
     answers.next = 0;
     answers.codes.clear();

@@ -5,7 +5,6 @@
 // for answers: buffers kept, results named, time-outs kept, callback arguments consistent.
 #include "../support/exports.h"
 #include "fuzz_support.h"
-#include "kv4usbcp_sim.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -28,8 +27,6 @@ void event2(uint16_t port, int32_t event, const char *product, const char *seria
 {
     device_event(port, event, product, serial, product_id);
 }
-
-void quiet(void *, const char *) {}
 
 void use(FuzzedDataProvider &in, uint16_t port)
 {
@@ -60,8 +57,7 @@ void use(FuzzedDataProvider &in, uint16_t port)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider in(data, size);
-    kv4sim_set_debug_sink(quiet, nullptr);
-    kv4sim_reset();
+    quiet_bus();
     std::vector<kv4sim_value_cap> caps(in.ConsumeIntegralInRange(0, 10));
     for (kv4sim_value_cap &cap : caps)
         cap = {in.ConsumeIntegralInRange<uint8_t>(0, 2), in.ConsumeIntegral<uint16_t>(), in.ConsumeIntegral<uint8_t>(),

@@ -208,8 +208,7 @@ void Soak::clean_write(std::mt19937 &rng, clean_block &b)
 // what the plugging allows.
 void Soak::check_quiet(const std::string (&serials)[monitors], const char *when)
 {
-    for (int i = 0; i < 3000 && heard.completed < heard.accepted; ++i)
-        std::this_thread::sleep_for(milliseconds(10));
+    kv4test::eventually([] { return heard.completed >= heard.accepted; }, 30000);
     if (heard.completed != heard.accepted)
         report(text("%s, %lu exchanges were accepted and %lu callbacks came", when, heard.accepted.load(),
                     heard.completed.load()));
