@@ -1,46 +1,22 @@
 // Memory and firmware block commands: their frames, block limits derived from the largest
 // report, the buffer mode they borrow and put back, and their refusals.
 #include "api/port_operations.h"
+#include "support/exports.h"
 #include "support/sim_fixture.h"
 
-#include <map>
+#include <algorithm>
 #include <string>
 #include <tuple>
 
 namespace {
 
+using kv4test::block_command;
 using kv4test::layout;
 using kv4test::SimTest;
 using Bytes = std::vector<uint8_t>;
 
-// One block member behind a common signature: count is in the member's units (words or bytes).
-using block_call = int16_t (*)(uint16_t port, uint32_t address, uint8_t *data, uint32_t count, uint16_t *length);
-template <auto member_function>
-int16_t call(uint16_t port, uint32_t address, uint8_t *data, uint32_t count, uint16_t *length)
-{
-    return member_function(port, address, data, count, length);
-}
-
-struct member {
-    bool write;
-    unsigned unit; // bytes per counted unit
-    block_call run;
-};
-const std::map<std::string, member> members = {
-    {"write_flashblk16", {true, 2, call<tkcmdsetUSB_write_flashblk16>}},
-    {"read_flashblk16", {false, 2, call<tkcmdsetUSB_read_flashblk16>}},
-    {"write_spiflashblk8", {true, 1, call<tkcmdsetUSB_write_spiflashblk8>}},
-    {"read_spiflashblk8", {false, 1, call<tkcmdsetUSB_read_spiflashblk8>}},
-    {"write_memblk16", {true, 2, call<tkcmdsetUSB_write_memblk16>}},
-    {"write_memblk8", {true, 1, call<tkcmdsetUSB_write_memblk8>}},
-    {"read_memblk8", {false, 1, call<tkcmdsetUSB_read_memblk8>}},
-    {"write_eeblk8", {true, 1, call<tkcmdsetUSB_write_eeblk8>}},
-    {"read_eeblk8", {false, 1, call<tkcmdsetUSB_read_eeblk8>}},
-};
-
 class BlockCommands : public SimTest {
   protected:
-    void open(std::vector<kv4sim_value_cap> caps = {}) { monitor = open_port(std::move(caps)); }
     // The frame of the only report written, without its report ID.
     Bytes sent_frame(std::size_t length) const
     {
@@ -53,13 +29,12 @@ class BlockCommands : public SimTest {
         EXPECT_EQ(kv4sim_read_memory(monitor, region, address, out.data(), length), 0);
         return out;
     }
-    kv4sim_monitor *monitor = nullptr;
 };
 
 // kv4usb's transfers through files check every other member's frame against the monitor.
 TEST_F(BlockCommands, DocumentedFramesAndAnswersInCommandMode)
 {
-    open();
+    open_port();
     uint16_t length = 1;
     uint8_t words[4] = {0xAA, 0xBB, 0xCC, 0xDD};
     EXPECT_EQ(tkcmdsetUSB_write_flashblk16(0, 0x00012345, words, 2, &length), 0);
@@ -125,8 +100,9 @@ TEST_F(BlockCommands, BlockLimitsFollowTheLargestReport)
     };
     for (const auto &[report, name, accepted, refused] : limits) {
         SCOPED_TRACE(std::string(name) + " M=" + std::to_string(report));
-        const member &m = members.at(name);
-        open(layout({report}, {report}));
+        const block_command &m = *std::find_if(std::begin(kv4test::block_commands), std::end(kv4test::block_commands),
+                                               [&](const block_command &c) { return c.name == std::string(name); });
+        open_port(layout({report}, {report}));
         ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
         Bytes data(1024, 0x5A);
         uint16_t length = static_cast<uint16_t>(refused * m.unit + 1);
@@ -144,20 +120,20 @@ TEST_F(BlockCommands, BlockLimitsFollowTheLargestReport)
 // beyond the 501-byte response area (or none), are refused.
 TEST_F(BlockCommands, EmptyOversizedAndUnanswerableBlocksSendNothing)
 {
-    open(layout({1024}, {1024}));
+    open_port(layout({1024}, {1024}));
     Bytes data(1024, 0xEE);
     uint16_t length = 11;
-    for (const auto &[name, m] : members) {
-        EXPECT_EQ(m.run(9, 0, data.data(), 0, &length), 0) << name;
+    for (const block_command &m : kv4test::block_commands) {
+        EXPECT_EQ(m.run(9, 0, data.data(), 0, &length), 0) << m.name;
         if (m.unit == 2) {
             for (uint32_t words : {0x80000000u, 0x80000001u, 0xFFFFFFFFu})
                 EXPECT_EQ(m.run(0, 0, data.data(), words, &length),
                           m.write ? TKUSB_WRITE_FAILED_ERR : TKUSB_READ_FAILED_ERR)
-                    << name << ' ' << words;
+                    << m.name << ' ' << words;
         }
         length = 502;
-        EXPECT_EQ(m.run(0, 0, data.data(), 4, &length), TKUSB_INVALID_PARAMETER) << name;
-        EXPECT_EQ(m.run(0, 0, data.data(), 4, nullptr), TKUSB_INVALID_PARAMETER) << name;
+        EXPECT_EQ(m.run(0, 0, data.data(), 4, &length), TKUSB_INVALID_PARAMETER) << m.name;
+        EXPECT_EQ(m.run(0, 0, data.data(), 4, nullptr), TKUSB_INVALID_PARAMETER) << m.name;
     }
     uint32_t crc = 0;
     tkcmdsetUSB_update_status status{};
@@ -166,12 +142,12 @@ TEST_F(BlockCommands, EmptyOversizedAndUnanswerableBlocksSendNothing)
     EXPECT_EQ(tkcmdsetUSB_get_update_status(0, &status, &length), TKUSB_INVALID_PARAMETER);
     EXPECT_EQ(tkcmdsetUSB_get_V3_update_status(0, &v3, &length), TKUSB_INVALID_PARAMETER);
     tkcmdsetUSB_shutdown_all();
-    for (const auto &[name, m] : members)
-        EXPECT_EQ(m.run(0, 0, data.data(), 0, &length), 0) << name;
+    for (const block_command &m : kv4test::block_commands)
+        EXPECT_EQ(m.run(0, 0, data.data(), 0, &length), 0) << m.name;
     EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
 
     // The largest response length the area holds: the status byte and 500 bytes.
-    open(layout({1024}, {1024}));
+    open_port(layout({1024}, {1024}));
     length = 501;
     EXPECT_EQ(tkcmdsetUSB_read_spiflashblk8(0, 0, data.data(), 499, &length), 0);
     EXPECT_EQ(length, 501);
@@ -179,7 +155,7 @@ TEST_F(BlockCommands, EmptyOversizedAndUnanswerableBlocksSendNothing)
 
 TEST_F(BlockCommands, UpdateStatusRecordsAreDecodedBigEndianAndKeptOnFailure)
 {
-    open();
+    open_port();
     ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
     kv4sim_set_update_status(monitor, 0x1234, 0xFEDC);
     kv4sim_set_v3_update_status(monitor, 0x89ABCDEF, 0x0102);
@@ -208,7 +184,7 @@ TEST_F(BlockCommands, UpdateStatusRecordsAreDecodedBigEndianAndKeptOnFailure)
 
 TEST_F(BlockCommands, MonitorErrorsLeaveTheHostsBuffersAloneAndBytesNotDeliveredReadAsZero)
 {
-    open();
+    open_port();
     ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
     uint16_t length = 17;
     Bytes data(16, 0xEE);

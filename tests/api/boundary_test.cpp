@@ -18,7 +18,7 @@ TEST_F(Boundary, AnExportWhoseAllocationsFailAnswersACodeAndTheLibraryGoesOn)
 {
     kv4::set_debug_sink(nullptr, nullptr); // the fixture's sink would store lines in failing memory
     EXPECT_EQ(without_memory([] { return kv4sim_attach(nullptr); }), nullptr);
-    kv4sim_monitor *monitor = attach();
+    monitor = attach();
     // The platform lock is made on its first use, which is here in a fresh process (each test, run
     // natively): its allocation fails. Where an earlier test made it (one process under Wine), the
     // probing of the monitor fails instead and finds nothing.
@@ -33,11 +33,7 @@ TEST_F(Boundary, AnExportWhoseAllocationsFailAnswersACodeAndTheLibraryGoesOn)
     // A write that completes late needs the bus's timer thread, which cannot start: the command
     // times out, and its cancel does not end, so the port closes.
     kv4sim_set_latency_us(monitor, 1000, 0);
-    const uint8_t status_frame[1] = {12};
-    uint8_t response[64];
-    uint16_t length = 10;
-    EXPECT_EQ(without_memory([&] { return tkcmdsetUSB_do_command(0, status_frame, 1, response, &length, 30); }),
-              TKUSB_WRITE_TIMEOUT_ERR);
+    EXPECT_EQ(without_memory([] { return kv4test::transact(0, 12, 30); }), TKUSB_WRITE_TIMEOUT_ERR);
     EXPECT_EQ(tkcmdsetUSB_reset_port(0), 0);
     EXPECT_EQ(status_command(), 0);
 }

@@ -9,18 +9,14 @@ using kv4test::layout;
 using kv4test::SimTest;
 using Bytes = std::vector<uint8_t>;
 
-class Commands : public SimTest {
-  protected:
-    // A monitor with the default layout (reports of 20, 60, 120 and 500 bytes, IDs 1-4) on port 0.
-    void open(std::vector<kv4sim_value_cap> caps = {}) { monitor = open_port(std::move(caps)); }
-    kv4sim_monitor *monitor = nullptr;
-};
+// open_port() gives the default layout: reports of 20, 60, 120 and 500 bytes, IDs 1-4.
+using Commands = SimTest;
 
 // In response mode the output report shows the requested response length, in command mode the
 // frame length; output reports of 109, 110, 111, 200, 201, 202 and 1024 bytes pin both exactly.
 TEST_F(Commands, EchoPadsTheFrameToAtLeast110BytesAndAsksForAsManyBack)
 {
-    open(layout({1024}, {109, 110, 111, 200, 201, 202, 1024})); // output IDs 2 to 8
+    open_port(layout({1024}, {109, 110, 111, 200, 201, 202, 1024})); // output IDs 2 to 8
     // Report IDs: 110 bytes is ID 3, 111 is 4, 201 is 6, 1024 is 8.
     const std::pair<uint16_t, uint8_t> cases[] = {{0, 3}, {3, 3}, {109, 3}, {110, 4}, {200, 6}, {511, 8}};
     for (const auto &[data_length, report_id] : cases) {
@@ -48,7 +44,7 @@ TEST_F(Commands, EchoPadsTheFrameToAtLeast110BytesAndAsksForAsManyBack)
 // as success.
 TEST_F(Commands, StatusDecodesTheAnswersFirstFourBytesAndDDICommandLeavesResponseMode)
 {
-    open();
+    open_port();
     const std::tuple<uint32_t, int16_t, uint32_t> cases[] = {{0x12345678, 0, 0x12345678},
                                                              {0x01000000, 0, 0x01000000},
                                                              {0x00FF9C77, -100, 0},
@@ -83,7 +79,7 @@ TEST_F(Commands, StatusDecodesTheAnswersFirstFourBytesAndDDICommandLeavesRespons
 // in the 20-byte report (ID 1), not the largest.
 TEST_F(Commands, SpecialSendsBothArgumentsBigEndianAndDecodesBytesOneToFour)
 {
-    open();
+    open_port();
     ASSERT_EQ(kv4::port_set_buffer_mode(0, TKUSB_BUFFER_MODE_COMMAND), 0);
     uint32_t value = 0xDEADBEEF;
     EXPECT_EQ(tkcmdsetUSB_special(0, 0x0102, 0x03040506, &value), 0);

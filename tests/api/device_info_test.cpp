@@ -32,9 +32,8 @@ class DeviceInfo : public SimTest {
         desc.fw_version = "FW 2.10";
         desc.hw_version = "HW rev C";
         desc.loader_version = "BL 0.9";
-        monitor = open_port(std::move(caps), desc);
+        open_port(std::move(caps), desc);
     }
-    kv4sim_monitor *monitor = nullptr;
 };
 
 TEST_F(DeviceInfo, StringsArriveTerminatedAndALengthOfZeroWritesNothing)

@@ -46,12 +46,8 @@ std::string looked_up(lookup get, int16_t code, uint16_t size)
 TEST(ErrorTable, RowsAreTheDocumentedOnesInOrderThenTheTerminator)
 {
     ASSERT_EQ(kv4::error_table_rows, 156);
-    for (int i = 0; i < kv4::error_table_rows; ++i) {
-        ASSERT_NE(kv4::error_table[i].name, nullptr) << "row " << i;
-        ASSERT_NE(kv4::error_table[i].text, nullptr) << "row " << i;
-    }
     // Computed once from the documented table: a changed character, a lost row or a new order
-    // (hosts compare these strings byte for byte) changes it.
+    // (hosts compare these strings byte for byte) changes it; a row without texts crashes it.
     EXPECT_EQ(table_digest(), 0x860CB211u);
     EXPECT_EQ(kv4::error_table[156].code, 0);
     EXPECT_EQ(kv4::error_table[156].name, nullptr);

@@ -1,5 +1,6 @@
 // What every export that names a port answers for an unknown port, before initialisation and
 // without the pointers it needs: nothing reaches a monitor, and outputs are left as documented.
+#include "support/exports.h"
 #include "support/sim_fixture.h"
 
 #include <functional>
@@ -15,9 +16,8 @@ class PortErrors : public SimTest {
     void SetUp() override
     {
         SimTest::SetUp();
-        monitor = open_port();
+        open_port();
     }
-    kv4sim_monitor *monitor = nullptr;
     uint8_t data[16] = {}, response[512] = {}, mode = 0;
     uint16_t length = 10, size = 0;
     uint32_t status = 0, value = 0, crc = 0;
@@ -31,29 +31,16 @@ class PortErrors : public SimTest {
 TEST_F(PortErrors, MissingPointersAnUnknownPortAndAStoppedLibraryAreReportedBeforeAnythingIsSent)
 {
     using call = std::function<int16_t(uint16_t)>;
-    const std::tuple<const char *, call, int16_t> calls[] = {
+    std::vector<std::tuple<const char *, call, int16_t>> calls = {
         {"do_command", [&](uint16_t p) { return tkcmdsetUSB_do_command(p, data, 3, response, &length, 100); }, 0},
         {"do_DDIcommand", [&](uint16_t p) { return tkcmdsetUSB_do_DDIcommand(p, data, 3, response, &length, 100); }, 0},
         {"echo", [&](uint16_t p) { return tkcmdsetUSB_echo(p, data, 3); }, 0},
         {"status", [&](uint16_t p) { return tkcmdsetUSB_status(p, &status); }, 0},
         {"special", [&](uint16_t p) { return tkcmdsetUSB_special(p, 1, 2, &value); }, 0},
-        {"write_flashblk16", [&](uint16_t p) { return tkcmdsetUSB_write_flashblk16(p, 0, data, 5, &length); }, 0},
-        {"read_flashblk16", [&](uint16_t p) { return tkcmdsetUSB_read_flashblk16(p, 0, data, 5, &length); }, 0},
-        {"write_spiflashblk8", [&](uint16_t p) { return tkcmdsetUSB_write_spiflashblk8(p, 0, data, 10, &length); }, 0},
-        {"read_spiflashblk8", [&](uint16_t p) { return tkcmdsetUSB_read_spiflashblk8(p, 0, data, 10, &length); }, 0},
-        {"write_memblk16", [&](uint16_t p) { return tkcmdsetUSB_write_memblk16(p, 0, data, 5, &length); }, 0},
-        {"write_memblk8", [&](uint16_t p) { return tkcmdsetUSB_write_memblk8(p, 0, data, 10, &length); }, 0},
-        {"read_memblk8", [&](uint16_t p) { return tkcmdsetUSB_read_memblk8(p, 0, data, 10, &length); }, 0},
-        {"write_eeblk8", [&](uint16_t p) { return tkcmdsetUSB_write_eeblk8(p, 0, data, 10, &length); }, 0},
-        {"read_eeblk8", [&](uint16_t p) { return tkcmdsetUSB_read_eeblk8(p, 0, data, 10, &length); }, 0},
         {"get_image_crc", [&](uint16_t p) { return tkcmdsetUSB_get_image_crc(p, 0, &crc, 10, &length); }, 0},
         {"get_update_status", [&](uint16_t p) { return tkcmdsetUSB_get_update_status(p, &update, &length); }, 0},
         {"get_V3_update_status", [&](uint16_t p) { return tkcmdsetUSB_get_V3_update_status(p, &v3_update, &length); },
          0},
-        {"serial_number", [&](uint16_t p) { return tkcmdsetUSB_serial_number(p, text, sizeof text); }, 0},
-        {"fw_version", [&](uint16_t p) { return tkcmdsetUSB_fw_version(p, text, sizeof text); }, 0},
-        {"hw_version", [&](uint16_t p) { return tkcmdsetUSB_hw_version(p, text, sizeof text); }, 0},
-        {"loader_fw_version", [&](uint16_t p) { return tkcmdsetUSB_loader_fw_version(p, text, sizeof text); }, 0},
         {"max_report_size", [&](uint16_t p) { return tkcmdsetUSB_max_report_size(p, &size); }, 0},
         {"get_buffer_mode", [&](uint16_t p) { return tkcmdsetUSB_get_buffer_mode(p, &mode); }, 0},
         {"set_feature", [](uint16_t p) { return tkcmdsetUSB_set_feature(p, 0x1234, 0); }, 0},
@@ -61,6 +48,12 @@ TEST_F(PortErrors, MissingPointersAnUnknownPortAndAStoppedLibraryAreReportedBefo
         {"reset_port", [](uint16_t p) { return tkcmdsetUSB_reset_port(p); }, TKUSB_INVALID_PORT_ERR},
         {"shutdown", [](uint16_t p) { return tkcmdsetUSB_shutdown(p); }, TKUSB_INVALID_PORT_ERR},
     };
+    for (const kv4test::block_command &b : kv4test::block_commands) // 10 bytes
+        calls.emplace_back(
+            b.name, [&, b](uint16_t p) { return b.run(p, 0, data, 10 / b.unit, &length); }, 0);
+    for (const auto query : kv4test::string_queries)
+        calls.emplace_back(
+            "string query", [&, query](uint16_t p) { return query(p, text, sizeof text); }, 0);
     // Missing pointers are refused whatever the port.
     const std::pair<const char *, std::function<int16_t()>> without_pointers[] = {
         {"do_command command", [&] { return tkcmdsetUSB_do_command(0, nullptr, 1, response, &length, 100); }},

@@ -144,7 +144,7 @@ TEST_F(DeviceEvents, RemovalWhileOpenThenReplugBySamePathAndByNewPathKeepThePort
               0);
     kv4sim_monitor_desc desc{};
     desc.product_id = 0x4321;
-    kv4sim_monitor *monitor = attach(&desc);
+    monitor = attach(&desc);
     EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1, "", "", 0x4321)});
     EXPECT_TRUE(open_when_told);
     kv4sim_detach(monitor);
@@ -206,7 +206,7 @@ TEST_F(DeviceEvents, APortFollowsItsPathSoAPathHandedOnTakesTheNextMonitorForThe
 
 TEST_F(DeviceEvents, BroadcastsForAKnownPathWhateverTheCaseAndEventValue)
 {
-    kv4sim_monitor *monitor = attach_serial("CASE");
+    monitor = attach_serial("CASE");
     ASSERT_EQ(tkcmdsetUSB_register_events2(on_event2), 0);
     const std::string opened = line(0, 1, "KV4 Quillon5 Monitor", "CASE");
     const std::string removed = line(0, 2, "KV4 Quillon5 Monitor", "CASE");
@@ -267,12 +267,12 @@ TEST_F(DeviceEvents, VolumesReachVariantsTwoAndThreeWithTheirTexts)
 // so the port the arrival opened stays open.
 TEST_F(DeviceEvents, ABroadcastDuringACallbackIsHandledAfterIt)
 {
-    static kv4sim_monitor *monitor = nullptr;
-    monitor = attach();
+    static kv4sim_monitor *returning = nullptr;
+    returning = monitor = attach();
     ASSERT_EQ(tkcmdsetUSB_register_events([](uint16_t port, int32_t code) {
                   on_event1(port, code);
                   if (code == TKUSB_EVENT_DEVICE_DISCONNECTED) {
-                      kv4sim_reattach(monitor, 0); // its arrival is sent on this thread
+                      kv4sim_reattach(returning, 0); // its arrival is sent on this thread
                       events.add("returned");
                   }
               }),
@@ -296,10 +296,7 @@ TEST_F(DeviceEvents, UnregisteringFromTheCallbackTimesOutAndTheThreadStillEnds)
     EXPECT_EQ(from_callback, TKUSB_EVENT_TIMEOUT_ERR);
     EXPECT_EQ(tkcmdsetUSB_unregister_events(), TKUSB_EVENT_REGISTER_ERR);
     // Once the old thread has ended, its window class is free for a new registration.
-    int attempts = 0;
-    while (tkcmdsetUSB_register_events2(on_event2) != 0 && ++attempts < 200)
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_LT(attempts, 200);
+    EXPECT_TRUE(eventually([] { return tkcmdsetUSB_register_events2(on_event2) == 0; }, 10000));
 }
 
 #ifdef _WIN32

@@ -2,8 +2,8 @@
 // bytes and lengths, driven through a fuzz-chosen sequence of the exported calls. Every call must
 // keep to its buffers, return a named code or one the monitor sent, and end within its time-out;
 // every accepted asynchronous exchange ends in exactly one callback with consistent arguments.
+#include "../support/exports.h"
 #include "fuzz_support.h"
-#include "kv4usbcp_sim.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -77,26 +77,7 @@ void completion(uint16_t port, const uint8_t *data, uint16_t length, int16_t res
     async_ended.notify_all();
 }
 
-struct block_command {
-    int16_t (*call)(uint16_t, uint32_t, uint8_t *, uint32_t, uint16_t *);
-    unsigned unit; // bytes per counted item
-    bool reads;
-};
-#define KV4_BLOCK(f, count, unit, reads)                                                                               \
-    {                                                                                                                  \
-        [](uint16_t p, uint32_t a, uint8_t *d, uint32_t n, uint16_t *r) { return f(p, a, d, count, r); }, unit, reads  \
-    }
-const block_command blocks[] = {KV4_BLOCK(tkcmdsetUSB_write_flashblk16, n, 2, false),
-                                KV4_BLOCK(tkcmdsetUSB_read_flashblk16, n, 2, true),
-                                KV4_BLOCK(tkcmdsetUSB_write_spiflashblk8, n, 1, false),
-                                KV4_BLOCK(tkcmdsetUSB_read_spiflashblk8, n, 1, true),
-                                KV4_BLOCK(tkcmdsetUSB_write_memblk16, n, 2, false),
-                                KV4_BLOCK(tkcmdsetUSB_write_memblk8, uint16_t(n), 1, false),
-                                KV4_BLOCK(tkcmdsetUSB_read_memblk8, uint16_t(n), 1, true),
-                                KV4_BLOCK(tkcmdsetUSB_write_eeblk8, uint16_t(n), 1, false),
-                                KV4_BLOCK(tkcmdsetUSB_read_eeblk8, uint16_t(n), 1, true)};
-int16_t (*const strings[])(uint16_t, char *, uint8_t) = {tkcmdsetUSB_serial_number, tkcmdsetUSB_fw_version,
-                                                         tkcmdsetUSB_hw_version, tkcmdsetUSB_loader_fw_version};
+using kv4test::block_commands;
 
 // Runs call(buffer) with a host buffer of which the call may write `writable` bytes, in at most the
 // library's longest wait (6 s) unless limit_ms says otherwise.
@@ -129,14 +110,14 @@ void transaction(FuzzedDataProvider &in, bool ddi)
     response.check_untouched(std::max<uint16_t>(wanted, 3), "transaction: response buffer");
 }
 
-void block(FuzzedDataProvider &in, const block_command &b)
+void block(FuzzedDataProvider &in, const kv4test::block_command &b)
 {
     const uint32_t address = in.ConsumeIntegral<uint32_t>(), count = in.ConsumeIntegralInRange(0, 600);
-    const std::vector<uint8_t> sent = in.ConsumeBytes<uint8_t>(b.reads ? 0 : count * b.unit);
+    const std::vector<uint8_t> sent = in.ConsumeBytes<uint8_t>(b.write ? count * b.unit : 0);
     uint16_t length = in.ConsumeIntegralInRange(0, 520);
     into(count * b.unit, "block", [&](guarded_buffer &data) {
         std::copy(sent.begin(), sent.end(), data.data());
-        const int16_t r = b.call(the_port, address, data.data(), count, &length);
+        const int16_t r = b.run(the_port, address, data.data(), count, &length);
         check(std::equal(sent.begin(), sent.end(), data.data()), "block: written data left as it was");
         return r;
     });
@@ -180,7 +161,7 @@ void run(FuzzedDataProvider &in)
         case 4:
             into(4, "special", [&](auto &v) { return tkcmdsetUSB_special(the_port, a, b, v.template as<uint32_t>()); });
             break;
-        case 5: block(in, blocks[a % std::size(blocks)]); break;
+        case 5: block(in, block_commands[a % std::size(block_commands)]); break;
         case 6: // the wait grows with the region: keep it short
             into(4, "image crc", [&](auto &c) {
                 return tkcmdsetUSB_get_image_crc(the_port, a, c.template as<uint32_t>(), b & 0xFFFF, &length);
@@ -199,7 +180,8 @@ void run(FuzzedDataProvider &in)
             break;
         case 9: into(0, "feature", [&](auto &) { return tkcmdsetUSB_set_feature(the_port, uint16_t(a), 0); }); break;
         case 10:
-            into(uint8_t(b), "string", [&](auto &s) { return strings[a % 4](the_port, s.text(), uint8_t(b)); });
+            into(uint8_t(b), "string",
+                 [&](auto &s) { return kv4test::string_queries[a % 4](the_port, s.text(), uint8_t(b)); });
             break;
         case 11: send(in); break;
         case 12: { // a frame the monitor sends unasked
@@ -217,15 +199,12 @@ void run(FuzzedDataProvider &in)
     }
 }
 
-void quiet(void *, const char *) {}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider in(data, size);
-    kv4sim_set_debug_sink(quiet, nullptr);
-    kv4sim_reset();
+    quiet_bus();
     answers.pool = in.ConsumeBytes<uint8_t>(in.ConsumeIntegralInRange(0, 2048));
     answers.next = 0;
     answers.codes.clear();

@@ -4,7 +4,6 @@
 // procedure may read nothing past it. Events reaching the host must carry consistent arguments.
 #include "events/events.h"
 #include "fuzz_support.h"
-#include "kv4usbcp_sim.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -24,14 +23,12 @@ void volume(uint16_t, int32_t event, const char *text)
 void event2(uint16_t port, int32_t event, const char *text, const char *) { volume(port, event, text); }
 void event3(uint16_t port, int32_t event, const char *text, const char *, uint16_t) { volume(port, event, text); }
 
-void quiet(void *, const char *) {}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const bool started = [] {
-        kv4sim_set_debug_sink(quiet, nullptr);
+        quiet_bus();
         kv4::event_registration().callback2 = event2;
         kv4::event_registration().callback3 = event3;
         // A known monitor, so that a record's path is compared with a registered one.

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "kv4usbcp.h"
+#include "kv4usbcp_sim.h"
 
 #include <chrono>
 #include <cstdint>
@@ -45,6 +46,13 @@ class guarded_buffer {
     static constexpr uint8_t pattern = 0xA5;
     std::vector<uint8_t> bytes_;
 };
+
+// A fresh simulated bus whose debug lines go nowhere: a run would spend its time printing them.
+inline void quiet_bus()
+{
+    kv4sim_set_debug_sink([](void *, const char *) {}, nullptr);
+    kv4sim_reset();
+}
 
 // 0, or a code with a row in the error table, or TKUSB_GET_STRING_ERR (the one named code without).
 inline bool named_code(int16_t code)

@@ -3,8 +3,8 @@
 // surrogates, NULs in the middle, at and past every length limit). Its arrival and removal are
 // heard by a variant-2 or -3 callback, and it is found, identified and used once. Same promises as
 // for answers: buffers kept, results named, time-outs kept, callback arguments consistent.
+#include "../support/exports.h"
 #include "fuzz_support.h"
-#include "kv4usbcp_sim.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -28,16 +28,13 @@ void event2(uint16_t port, int32_t event, const char *product, const char *seria
     device_event(port, event, product, serial, product_id);
 }
 
-void quiet(void *, const char *) {}
-
 void use(FuzzedDataProvider &in, uint16_t port)
 {
     guarded_buffer size(2);
     check(named_code(tkcmdsetUSB_max_report_size(port, size.as<uint16_t>())), "max report size: result");
     size.check_untouched(2, "max report size");
     check(*size.as<uint16_t>() <= 500, "max report size: at most 500");
-    for (auto fetch :
-         {tkcmdsetUSB_serial_number, tkcmdsetUSB_fw_version, tkcmdsetUSB_hw_version, tkcmdsetUSB_loader_fw_version}) {
+    for (auto fetch : kv4test::string_queries) {
         const uint8_t length = in.ConsumeIntegral<uint8_t>();
         guarded_buffer text(length);
         check(named_code(within(6000, "string", [&] { return fetch(port, text.text(), length); })), "string: result");
@@ -60,8 +57,7 @@ void use(FuzzedDataProvider &in, uint16_t port)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider in(data, size);
-    kv4sim_set_debug_sink(quiet, nullptr);
-    kv4sim_reset();
+    quiet_bus();
     std::vector<kv4sim_value_cap> caps(in.ConsumeIntegralInRange(0, 10));
     for (kv4sim_value_cap &cap : caps)
         cap = {in.ConsumeIntegralInRange<uint8_t>(0, 2), in.ConsumeIntegral<uint16_t>(), in.ConsumeIntegral<uint8_t>(),

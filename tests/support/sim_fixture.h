@@ -41,9 +41,9 @@ class SimTest : public ::testing::Test {
     // a 32-byte feature report), or the given description.
     kv4sim_monitor *attach(const kv4sim_monitor_desc *desc = nullptr)
     {
-        kv4sim_monitor *monitor = kv4sim_attach(desc);
-        EXPECT_NE(monitor, nullptr);
-        return monitor;
+        kv4sim_monitor *attached = kv4sim_attach(desc);
+        EXPECT_NE(attached, nullptr);
+        return attached;
     }
     kv4sim_monitor *attach_serial(const char *serial)
     {
@@ -62,7 +62,7 @@ class SimTest : public ::testing::Test {
         return monitors;
     }
     // A fresh bus and library with one monitor (the default layout, or caps; desc for the rest of
-    // its description) found on port 0, its wire log cleared.
+    // its description) found on port 0, its wire log cleared; also kept as `monitor`.
     kv4sim_monitor *open_port(std::vector<kv4sim_value_cap> caps = {}, kv4sim_monitor_desc desc = {})
     {
         tkcmdsetUSB_shutdown_all();
@@ -73,7 +73,7 @@ class SimTest : public ::testing::Test {
             desc.caps = layouts_.back().data();
             desc.ncaps = layouts_.back().size();
         }
-        kv4sim_monitor *monitor = attach(&desc);
+        monitor = attach(&desc);
         EXPECT_EQ(find(), std::vector<uint16_t>{0});
         kv4sim_wire_clear(monitor);
         return monitor;
@@ -119,6 +119,7 @@ class SimTest : public ::testing::Test {
     }
 
     debug_capture debug;
+    kv4sim_monitor *monitor = nullptr; // the last open_port's
 
   private:
     std::vector<std::vector<kv4sim_value_cap>> layouts_;
@@ -138,6 +139,14 @@ inline int16_t send_status(uint16_t port, uint16_t tag = 0)
 {
     const uint8_t status = 12;
     return tkcmdsetUSB_send_command(port, &status, 1, 0, tag);
+}
+
+// A one-byte command (12 asks for the status word) as a transaction on port, 10 bytes asked back.
+inline int16_t transact(uint16_t port, uint8_t code, uint16_t timeout)
+{
+    uint8_t response[16];
+    uint16_t length = 10;
+    return tkcmdsetUSB_do_command(port, &code, 1, response, &length, timeout);
 }
 
 // Report layouts: one value capability per report.

@@ -55,7 +55,7 @@ class AsyncIo : public kv4test::SimTest {
     {
         SimTest::SetUp();
         collected.seen.clear();
-        monitor = open_port(layout({20, 60, 500}, {20, 60, 500}));
+        open_port(layout({20, 60, 500}, {20, 60, 500}));
     }
     void TearDown() override
     {
@@ -66,7 +66,6 @@ class AsyncIo : public kv4test::SimTest {
     {
         return tkcmdsetUSB_send_command(port, command.data(), static_cast<uint16_t>(command.size()), 0, tag);
     }
-    kv4sim_monitor *monitor = nullptr;
 };
 
 TEST_F(AsyncIo, TheCallbackGetsTheAnswerInTheReportTheCommandChoseWithItsTag)

@@ -198,10 +198,8 @@ TEST_F(AsyncStress, AMonitorThatTakesNoReportsHoldsUpOnlyItsOwnTransaction)
     kv4sim_set_fault(wedged, KV4SIM_FAULT_WRITE_STALLS, 1);
     int made = 0;
     std::thread others([&made] { made = chains::run({1, 2, 3}); });
-    const uint8_t status = 12;
-    uint8_t response[8];
-    for (uint16_t i = 0, length = 5; i < 3; ++i, length = 5)
-        EXPECT_EQ(tkcmdsetUSB_do_command(0, &status, 1, response, &length, 200), TKUSB_WRITE_TIMEOUT_ERR);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(kv4test::transact(0, 12, 200), TKUSB_WRITE_TIMEOUT_ERR);
     others.join();
     EXPECT_EQ(made, 3 * chains::chain);
     EXPECT_EQ(chains::failed.load(), 0);

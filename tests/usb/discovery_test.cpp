@@ -123,9 +123,7 @@ TEST_F(Discovery, ALayoutWhoseTransfersTheSystemWouldRefuseIsDiagnosedAtOpen)
 {
     open_port(kv4test::layout({20}, {20}, {40})); // transfers of 41 bytes, output reports of 21
     EXPECT_EQ(debug.count("-->USB DLL: transfer length 41, but output reports are 21 bytes and input reports 21"), 1u);
-    uint8_t command[1] = {12}, response[10];
-    uint16_t length = sizeof response;
-    EXPECT_EQ(tkcmdsetUSB_do_command(0, command, 1, response, &length, 1000), TKUSB_WRITE_FAILED_ERR);
+    EXPECT_EQ(kv4test::transact(0, 12, 1000), TKUSB_WRITE_FAILED_ERR);
 }
 
 TEST_F(Discovery, ResetReopensAPortUnlessItsMonitorIsGoneOrBusy)
@@ -160,11 +158,11 @@ TEST_F(Discovery, AMonitorLeavingWhileItIsProbedIsNotRegisteredUnderAnEmptySeria
     ASSERT_EQ(kv4sim_reattach(a, 1), 0);
     // Out and in again on the same socket between the product string and the serial.
     kv4::set_debug_sink(
-        [](void *monitor, const char *line) {
+        [](void *leaving, const char *line) {
             if (std::string(line) == "---->String Match with Q5 Device") {
                 kv4::set_debug_sink(nullptr, nullptr);
-                kv4sim_detach(static_cast<kv4sim_monitor *>(monitor));
-                kv4sim_reattach(static_cast<kv4sim_monitor *>(monitor), 0);
+                kv4sim_detach(static_cast<kv4sim_monitor *>(leaving));
+                kv4sim_reattach(static_cast<kv4sim_monitor *>(leaving), 0);
             }
         },
         a);

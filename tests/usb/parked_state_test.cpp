@@ -9,16 +9,13 @@ class ParkedState : public kv4test::SimTest {
   protected:
     // Port 0's transaction times out and its cancel does not end: the port closes and its open
     // state is parked with the transfer still the system's.
-    void park(kv4sim_monitor *monitor)
+    void park()
     {
         const char *closed = "------>USB DLL:**Closed Device Due to Cancel Timeout**";
         const std::size_t closes = debug.count(closed);
         kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 1);
         kv4sim_set_fault(monitor, KV4SIM_FAULT_CANCEL_STUCK, 1);
-        const uint8_t command[1] = {0x77};
-        uint8_t response[16];
-        uint16_t length = 10;
-        EXPECT_EQ(tkcmdsetUSB_do_command(0, command, 1, response, &length, 30), TKUSB_READ_TIMEOUT_ERR);
+        EXPECT_EQ(kv4test::transact(0, 0x77, 30), TKUSB_READ_TIMEOUT_ERR);
         EXPECT_EQ(debug.count(closed), closes + 1);
         kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 0);
     }
@@ -29,8 +26,8 @@ class ParkedState : public kv4test::SimTest {
 TEST_F(ParkedState, ATransferEndingAfterTheShutdownTouchesNothingFreed)
 {
     for (int way = 0; way < 3; ++way) {
-        kv4sim_monitor *monitor = open_port();
-        park(monitor);
+        open_port();
+        park();
         if (way == 0) {
             tkcmdsetUSB_shutdown_all();
             kv4sim_set_fault(monitor, KV4SIM_FAULT_CANCEL_STUCK, 0);
@@ -51,8 +48,8 @@ TEST_F(ParkedState, ATransferEndingAfterTheShutdownTouchesNothingFreed)
 // them, and the port's transactions and exchanges complete.
 TEST_F(ParkedState, ALateEndLeavesTheReopenedPortsEventsAlone)
 {
-    kv4sim_monitor *monitor = open_port();
-    park(monitor);
+    open_port();
+    park();
     ASSERT_EQ(tkcmdsetUSB_reset_port(0), 0);
     kv4::port_ref live = kv4::tkusb_platform_get_device(0)->acquire();
     ASSERT_TRUE(live);

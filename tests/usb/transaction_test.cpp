@@ -37,7 +37,7 @@ class Transaction : public SimTest {
     void SetUp() override
     {
         SimTest::SetUp();
-        monitor = open_port(layout({20, 60}, {20, 60}));
+        open_port(layout({20, 60}, {20, 60}));
         kv4sim_set_responder(monitor, &scripted_answer::respond, &script);
     }
     // do_command asking for length bytes back; delivered is what it reports delivered.
@@ -48,7 +48,6 @@ class Transaction : public SimTest {
         return tkcmdsetUSB_do_command(0, command.data(), static_cast<uint16_t>(command.size()), response.data(),
                                       &delivered, timeout);
     }
-    kv4sim_monitor *monitor = nullptr;
     scripted_answer script;
     Bytes response;
     uint16_t delivered = 0;
@@ -182,15 +181,7 @@ TEST_F(Transaction, ACancelThatDoesNotEndClosesThePortAndParksItsBuffers)
 
 // A half-minute transaction on another thread; ended() waits for its result a bounded time.
 struct waiting_command {
-    waiting_command()
-        : host([this] {
-              uint16_t length = 10;
-              uint8_t buffer[16];
-              const uint8_t command[1] = {0x77};
-              result = tkcmdsetUSB_do_command(0, command, 1, buffer, &length, 30000);
-          })
-    {
-    }
+    waiting_command() : host([this] { result = kv4test::transact(0, 0x77, 30000); }) {}
     ~waiting_command() { host.join(); }
     bool ended() { return kv4test::eventually([this] { return result.load() != 1; }); }
     std::atomic<int> result{1};
