@@ -47,16 +47,17 @@ std::string line(uint16_t port, int32_t code, const char *text = nullptr, const 
     return pid < 0 ? out : out + "/" + std::to_string(pid);
 }
 void on_event1(uint16_t port, int32_t code) { events.add(line(port, code)); }
-void on_event2(uint16_t port, int32_t code, const char *name, const char *sn) { events.add(line(port, code, name, sn)); }
-void on_event3(uint16_t port, int32_t code, const char *name, const char *sn, uint16_t pid)
+void on_event2(uint16_t p, int32_t code, const char *name, const char *sn) { events.add(line(p, code, name, sn)); }
+void on_event3(uint16_t p, int32_t code, const char *name, const char *sn, uint16_t pid)
 {
-    events.add(line(port, code, name, sn, pid));
+    events.add(line(p, code, name, sn, pid));
 }
+using heard = std::vector<std::string>;
 
 bool port_open(uint16_t port)
 {
-    kv4::win32_device *device = kv4::tkusb_platform_get_device(port);
-    return device && device->is_open.load();
+    auto *d = kv4::tkusb_platform_get_device(port);
+    return d && d->is_open.load();
 }
 
 class DeviceEvents : public SimTest {
@@ -84,7 +85,7 @@ TEST_F(DeviceEvents, AWideInterfaceRecordAsWineSendsItNamesTheSamePort)
 {
     const std::string path = kv4sim_path(kv4sim_attach(nullptr));
     ASSERT_EQ(tkcmdsetUSB_register_events(on_event1), 0);
-    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1)});
+    EXPECT_EQ(events.take(1), heard{line(0, 1)});
     const std::size_t offset = offsetof(kv4::dev_broadcast_deviceinterface, name);
     std::vector<uint8_t> record(offset + 2 * (path.size() + 1));
     auto *wide = reinterpret_cast<kv4::dev_broadcast_deviceinterface *>(record.data());
@@ -94,7 +95,7 @@ TEST_F(DeviceEvents, AWideInterfaceRecordAsWineSendsItNamesTheSamePort)
         record[offset + 2 * i] = static_cast<uint8_t>(path[i]);
     kv4::event_window_procedure(1)(nullptr, kv4::wm_devicechange, kv4::dbt_device_remove_complete,
                                    reinterpret_cast<intptr_t>(record.data()));
-    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 2)});
+    EXPECT_EQ(events.take(1), heard{line(0, 2)});
 }
 
 TEST_F(DeviceEvents, RegistrationCodesAndOneVariantAtATime)
@@ -114,10 +115,22 @@ TEST_F(DeviceEvents, RegistrationCodesAndOneVariantAtATime)
     EXPECT_EQ(tkcmdsetUSB_register_events(on_event1), TKUSB_EVENT_REGISTER_ERR);
     EXPECT_EQ(tkcmdsetUSB_unregister_events(), TKUSB_EVENT_REGISTER_ERR);
     attach_serial("KEPT");
-    EXPECT_EQ(settled(1), std::vector<std::string>{line(0, 1, "KV4 Quillon5 Monitor", "KEPT")});
+    EXPECT_EQ(settled(1), heard{line(0, 1, "KV4 Quillon5 Monitor", "KEPT")});
     EXPECT_EQ(tkcmdsetUSB_unregister_events2(), 0);
     EXPECT_EQ(tkcmdsetUSB_unregister_events2(), TKUSB_EVENT_REGISTER_ERR);
     EXPECT_EQ(tkcmdsetUSB_register_events(on_event1), 0); // a new thread, for another variant
+    // The monitor the event thread opened carries asynchronous exchanges.
+    ASSERT_EQ(tkcmdsetUSB_register_asyncio(
+                  [](uint16_t port, const uint8_t *data, uint16_t length, int16_t result, int16_t tag) {
+                      events.add(line(port, result) + "/" + std::to_string(tag) + "/" + std::to_string(length) + "/" +
+                                 std::to_string(data ? data[0] : -1));
+                  },
+                  2000),
+              0);
+    const uint8_t echo[] = {10, 0xAB};
+    ASSERT_EQ(tkcmdsetUSB_send_command(0, echo, sizeof echo, 0, 7), 0);
+    EXPECT_EQ(events.take(1), heard{"0/0/7/19/1"});
+    EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
 }
 
 TEST_F(DeviceEvents, MonitorsAttachedAtRegistrationArriveUnlessTheHostOpenedThem)
@@ -129,7 +142,7 @@ TEST_F(DeviceEvents, MonitorsAttachedAtRegistrationArriveUnlessTheHostOpenedThem
     other.product = "Some Keyboard";
     attach(&other);
     ASSERT_EQ(tkcmdsetUSB_register_events3(on_event3), 0);
-    EXPECT_EQ(settled(1), std::vector<std::string>{line(1, 1, "KV4 Quillon5 Monitor", "IDLE", 1)});
+    EXPECT_EQ(settled(1), heard{line(1, 1, "KV4 Quillon5 Monitor", "IDLE", 1)});
     EXPECT_TRUE(port_open(1));
     EXPECT_EQ(debug.count("-->Device Event, connect=1, Unable to load device!"), 1u); // the keyboard
 }
@@ -142,26 +155,27 @@ TEST_F(DeviceEvents, RemovalWhileOpenThenReplugBySamePathAndByNewPathKeepThePort
                   on_event3(port, code, "", "", pid);
               }),
               0);
+    const auto told = [](int32_t code) { return heard{line(0, code, "", "", 0x4321)}; };
     kv4sim_monitor_desc desc{};
     desc.product_id = 0x4321;
     monitor = attach(&desc);
-    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1, "", "", 0x4321)});
+    EXPECT_EQ(events.take(1), told(1));
     EXPECT_TRUE(open_when_told);
     kv4sim_detach(monitor);
-    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 2, "", "", 0x4321)});
+    EXPECT_EQ(events.take(1), told(2));
     EXPECT_TRUE(open_when_told);
-    EXPECT_EQ(settled(0), std::vector<std::string>{}); // the port is closed after the callback
+    EXPECT_EQ(settled(0), heard{}); // the port is closed after the callback
     EXPECT_FALSE(port_open(0));
     EXPECT_EQ(debug.count("------>USB DLL:**Closed Device Due to Disconnect**"), 1u);
 
     // Each change waits for its event: an arrival handled after the monitor left again finds
     // nothing to open, as on a real bus.
     kv4sim_reattach(monitor, 0);
-    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1, "", "", 0x4321)});
+    EXPECT_EQ(events.take(1), told(1));
     kv4sim_detach(monitor);
-    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 2, "", "", 0x4321)});
+    EXPECT_EQ(events.take(1), told(2));
     kv4sim_reattach(monitor, 1);
-    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1, "", "", 0x4321)});
+    EXPECT_EQ(events.take(1), told(1));
     EXPECT_TRUE(port_open(0));
 }
 
@@ -176,11 +190,11 @@ TEST_F(DeviceEvents, APortFollowsItsPathSoAPathHandedOnTakesTheNextMonitorForThe
     const auto told = [](uint16_t port, int32_t code, const char *serial) {
         return line(port, code, "KV4 Quillon5 Monitor", serial);
     };
-    ASSERT_EQ(settled(2), (std::vector<std::string>{told(0, 1, "AAAA"), told(1, 1, "BBBB")}));
+    ASSERT_EQ(settled(2), (heard{told(0, 1, "AAAA"), told(1, 1, "BBBB")}));
     const auto unplug_both = [&] {
         kv4sim_detach(a);
         kv4sim_detach(b);
-        EXPECT_EQ(settled(2), (std::vector<std::string>{told(0, 2, "AAAA"), told(1, 2, "BBBB")}));
+        EXPECT_EQ(settled(2), (heard{told(0, 2, "AAAA"), told(1, 2, "BBBB")}));
     };
     const auto commands_reach = [](kv4sim_monitor *m, uint16_t port) {
         kv4sim_wire_clear(m);
@@ -188,10 +202,10 @@ TEST_F(DeviceEvents, APortFollowsItsPathSoAPathHandedOnTakesTheNextMonitorForThe
     };
 
     unplug_both();
-    EXPECT_EQ(kv4sim_reattach(b, 1), 0); // a path of its own
+    EXPECT_EQ(kv4sim_reattach(b, 1), 0);                                        // a path of its own
     EXPECT_EQ(kv4sim_reattach_at(a, kv4sim_path(b)), KV4SIM_INVALID_PARAMETER); // in use
     EXPECT_EQ(kv4sim_reattach(a, 1), 0);
-    EXPECT_EQ(settled(2), (std::vector<std::string>{told(1, 1, "BBBB"), told(0, 1, "AAAA")}));
+    EXPECT_EQ(settled(2), (heard{told(1, 1, "BBBB"), told(0, 1, "AAAA")}));
     EXPECT_TRUE(commands_reach(a, 0));
     EXPECT_TRUE(commands_reach(b, 1));
 
@@ -200,7 +214,7 @@ TEST_F(DeviceEvents, APortFollowsItsPathSoAPathHandedOnTakesTheNextMonitorForThe
     EXPECT_EQ(kv4sim_reattach_at(b, path_a.c_str()), 0);
     EXPECT_EQ(kv4sim_reattach_at(b, "elsewhere"), KV4SIM_INVALID_PARAMETER); // plugged in
     EXPECT_STREQ(kv4sim_path(b), path_a.c_str());
-    EXPECT_EQ(settled(1), std::vector<std::string>{told(0, 1, "AAAA")});
+    EXPECT_EQ(settled(1), heard{told(0, 1, "AAAA")});
     EXPECT_TRUE(commands_reach(b, 0));
 }
 
@@ -210,39 +224,41 @@ TEST_F(DeviceEvents, BroadcastsForAKnownPathWhateverTheCaseAndEventValue)
     ASSERT_EQ(tkcmdsetUSB_register_events2(on_event2), 0);
     const std::string opened = line(0, 1, "KV4 Quillon5 Monitor", "CASE");
     const std::string removed = line(0, 2, "KV4 Quillon5 Monitor", "CASE");
-    ASSERT_EQ(events.take(1), std::vector<std::string>{opened});
+    ASSERT_EQ(events.take(1), heard{opened});
     std::string shouted = kv4sim_path(monitor);
     std::transform(shouted.begin(), shouted.end(), shouted.begin(), [](unsigned char c) { return std::toupper(c); });
-    kv4sim_broadcast_interface(kv4sim_path(monitor), 0x8006); // another device-change event: ignored
+    kv4sim_broadcast_interface(kv4sim_path(monitor), 0x8006);         // another device-change event: ignored
     kv4sim_broadcast_interface(kv4sim_path(monitor), KV4SIM_ARRIVAL); // open already: not reported
     kv4sim_broadcast_interface(shouted.c_str(), KV4SIM_REMOVE_PENDING);
     kv4sim_broadcast_interface(kv4sim_path(monitor), KV4SIM_REMOVE_COMPLETE); // closed, still told
     kv4sim_broadcast_interface(kv4sim_path(monitor), KV4SIM_ARRIVAL);         // reopened
-    EXPECT_EQ(settled(3), (std::vector<std::string>{removed, removed, opened}));
+    EXPECT_EQ(settled(3), (heard{removed, removed, opened}));
 }
 
 TEST_F(DeviceEvents, VolumesReachVariantsTwoAndThreeWithTheirTexts)
 {
+    // label: announced (arrived or left) through the bus when set, else broadcast; then the port
+    // and the texts variants 2 and 3 are told (arrivals with code 3, removals 4), or none for silence.
     struct notice {
         uint32_t mask, event;
         uint16_t flags;
-        const char *label; // announced (arrived or left) through the bus when set, else broadcast
-        std::vector<std::string> variant2, variant3;
-    };
-    const std::vector<notice> notices = {
-        {0x10, KV4SIM_ARRIVAL, 0, "DATA", {line(0x10, 3, "E:\\")}, {line(0x10, 3, "DATA", nullptr, 0)}},
-        {0x10, KV4SIM_REMOVE_COMPLETE, 0, "", {line(0x10, 4, "Drive E: DISCONNECTED\n")}, {line(0x10, 4, "", nullptr, 0)}},
-        {1u << 16, KV4SIM_ARRIVAL, 0, nullptr, {line(0, 3, "Q:\\")}, {line(0, 3, "", nullptr, 0)}},
-        {0x28, KV4SIM_ARRIVAL, 0, nullptr, {line(0x28, 3, "D:\\")}, {line(0x28, 3, "", nullptr, 0)}},
-        {1u << 26, KV4SIM_REMOVE_COMPLETE, 0, nullptr, {line(0, 4, "Drive [: DISCONNECTED\n")}, {line(0, 4, "", nullptr, 0)}},
-        {0x10, KV4SIM_ARRIVAL, 0x0001, nullptr, {}, {}}, // a medium changed
-        {0x10, KV4SIM_ARRIVAL, 0x0002, nullptr, {}, {}}, // a network volume
-        {0x10, KV4SIM_REMOVE_PENDING, 0, nullptr, {}, {}},
+        const char *label;
+        uint16_t port;
+        const char *text2, *text3;
+    } const notices[] = {
+        {0x10, KV4SIM_ARRIVAL, 0, "DATA", 0x10, "E:\\", "DATA"},
+        {0x10, KV4SIM_REMOVE_COMPLETE, 0, "", 0x10, "Drive E: DISCONNECTED\n", ""},
+        {1u << 16, KV4SIM_ARRIVAL, 0, nullptr, 0, "Q:\\", ""},
+        {0x28, KV4SIM_ARRIVAL, 0, nullptr, 0x28, "D:\\", ""},
+        {1u << 26, KV4SIM_REMOVE_COMPLETE, 0, nullptr, 0, "Drive [: DISCONNECTED\n", ""},
+        {0x10, KV4SIM_ARRIVAL, 0x0001, nullptr, 0, nullptr, nullptr}, // a medium changed
+        {0x10, KV4SIM_ARRIVAL, 0x0002, nullptr, 0, nullptr, nullptr}, // a network volume
+        {0x10, KV4SIM_REMOVE_PENDING, 0, nullptr, 0, nullptr, nullptr},
     };
     int16_t (*const unregister[])() = {tkcmdsetUSB_unregister_events, tkcmdsetUSB_unregister_events2,
                                        tkcmdsetUSB_unregister_events3};
     for (int variant = 1; variant <= 3; ++variant) {
-        ASSERT_EQ(variant == 1 ? tkcmdsetUSB_register_events(on_event1)
+        ASSERT_EQ(variant == 1   ? tkcmdsetUSB_register_events(on_event1)
                   : variant == 2 ? tkcmdsetUSB_register_events2(on_event2)
                                  : tkcmdsetUSB_register_events3(on_event3),
                   0);
@@ -252,7 +268,10 @@ TEST_F(DeviceEvents, VolumesReachVariantsTwoAndThreeWithTheirTexts)
                 kv4sim_announce_volume(n.mask, n.event == KV4SIM_ARRIVAL, n.flags, n.label);
             else
                 kv4sim_broadcast_volume(n.mask, n.event, n.flags);
-            const std::vector<std::string> &told = variant == 2 ? n.variant2 : n.variant3;
+            const int32_t code = n.event == KV4SIM_ARRIVAL ? 3 : 4;
+            const heard told = !n.text2       ? heard{}
+                               : variant == 2 ? heard{line(n.port, code, n.text2)}
+                                              : heard{line(n.port, code, n.text3, nullptr, 0)};
             if (variant != 1) { // variant 1 is never told of volumes: nothing is left when it ends
                 EXPECT_EQ(settled(told.size()), told);
             }
@@ -277,9 +296,9 @@ TEST_F(DeviceEvents, ABroadcastDuringACallbackIsHandledAfterIt)
                   }
               }),
               0);
-    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1)});
+    EXPECT_EQ(events.take(1), heard{line(0, 1)});
     kv4sim_detach(monitor);
-    EXPECT_EQ(events.take(3), (std::vector<std::string>{line(0, 2), "returned", line(0, 1)}));
+    EXPECT_EQ(events.take(3), (heard{line(0, 2), "returned", line(0, 1)}));
     EXPECT_TRUE(port_open(0));
 }
 
@@ -292,7 +311,7 @@ TEST_F(DeviceEvents, UnregisteringFromTheCallbackTimesOutAndTheThreadStillEnds)
               }),
               0);
     attach();
-    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1)});
+    EXPECT_EQ(events.take(1), heard{line(0, 1)});
     EXPECT_EQ(from_callback, TKUSB_EVENT_TIMEOUT_ERR);
     EXPECT_EQ(tkcmdsetUSB_unregister_events(), TKUSB_EVENT_REGISTER_ERR);
     // Once the old thread has ended, its window class is free for a new registration.
@@ -307,7 +326,8 @@ TEST_F(DeviceEvents, ARegistrationUnderTheLoaderLockGivesUpAndLeavesNothingBehin
     using lock_loader = long(__stdcall *)(unsigned long flags, unsigned long *state, uintptr_t *cookie);
     using unlock_loader = long(__stdcall *)(unsigned long flags, uintptr_t cookie);
     HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    const auto lock = reinterpret_cast<lock_loader>(reinterpret_cast<void *>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
+    const auto lock =
+        reinterpret_cast<lock_loader>(reinterpret_cast<void *>(GetProcAddress(ntdll, "LdrLockLoaderLock")));
     const auto unlock =
         reinterpret_cast<unlock_loader>(reinterpret_cast<void *>(GetProcAddress(ntdll, "LdrUnlockLoaderLock")));
     uintptr_t cookie = 0;
@@ -318,27 +338,9 @@ TEST_F(DeviceEvents, ARegistrationUnderTheLoaderLockGivesUpAndLeavesNothingBehin
     EXPECT_EQ(tkcmdsetUSB_unregister_events(), TKUSB_EVENT_REGISTER_ERR);
     attach();
     ASSERT_EQ(tkcmdsetUSB_register_events(on_event1), 0); // the late thread took no window
-    EXPECT_EQ(events.take(1), std::vector<std::string>{line(0, 1)});
+    EXPECT_EQ(events.take(1), heard{line(0, 1)});
 }
 #endif
-
-TEST_F(DeviceEvents, AnArrivedMonitorCarriesAsynchronousExchanges)
-{
-    ASSERT_EQ(tkcmdsetUSB_register_asyncio(
-                  [](uint16_t port, const uint8_t *data, uint16_t length, int16_t result, int16_t tag) {
-                      events.add(line(port, result) + "/" + std::to_string(tag) + "/" + std::to_string(length) +
-                                 "/" + std::to_string(data ? data[0] : -1));
-                  },
-                  2000),
-              0);
-    ASSERT_EQ(tkcmdsetUSB_register_events(on_event1), 0);
-    attach();
-    ASSERT_EQ(events.take(1), std::vector<std::string>{line(0, 1)});
-    const uint8_t echo[] = {10, 0xAB};
-    ASSERT_EQ(tkcmdsetUSB_send_command(0, echo, sizeof echo, 0, 7), 0);
-    EXPECT_EQ(events.take(1), std::vector<std::string>{"0/0/7/19/1"});
-    EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
-}
 
 // Monitors plugged and pulled one after another while host threads run commands and asynchronous
 // exchanges on every port: each arrival and removal is reported once, with its port.
@@ -347,21 +349,20 @@ TEST_F(DeviceEvents, PlugStormsDuringCommandsAndExchanges)
     constexpr int monitor_count = 6;
     static std::atomic<int> accepted{0}, completed{0};
     const std::vector<kv4sim_monitor *> monitors = attach_found("STORM", monitor_count);
-    ASSERT_EQ(tkcmdsetUSB_register_asyncio([](uint16_t, const uint8_t *, uint16_t, int16_t, int16_t) { ++completed; }, 200),
-              0);
+    ASSERT_EQ(
+        tkcmdsetUSB_register_asyncio([](uint16_t, const uint8_t *, uint16_t, int16_t, int16_t) { ++completed; }, 200),
+        0);
     ASSERT_EQ(tkcmdsetUSB_register_events(on_event1), 0);
     std::atomic<bool> storming{true};
     std::vector<std::thread> hosts;
     for (int h = 0; h < 2; ++h)
         hosts.emplace_back([&, h] {
-            std::mt19937 random(h);
-            while (storming.load()) {
+            for (std::mt19937 random(h); storming.load();) {
                 const auto port = static_cast<uint16_t>(random() % monitor_count);
-                uint32_t word;
                 if (h == 0)
-                    tkcmdsetUSB_status(port, &word);
-                else if (send_status(port, 1) == 0)
-                    ++accepted;
+                    status_on(port);
+                else
+                    accepted += send_status(port, 1) == 0;
             }
         });
     std::mt19937 random(42);
@@ -373,7 +374,7 @@ TEST_F(DeviceEvents, PlugStormsDuringCommandsAndExchanges)
         else
             kv4sim_reattach(monitors[m], static_cast<int>(random() % 2));
         plugged[m] = !plugged[m];
-        ASSERT_EQ(events.take(1), std::vector<std::string>{line(m, plugged[m] ? 1 : 2)});
+        ASSERT_EQ(events.take(1), heard{line(m, plugged[m] ? 1 : 2)});
     }
     storming = false;
     for (std::thread &host : hosts)
