@@ -228,14 +228,9 @@ void Soak::check_quiet(const std::string (&serials)[monitors], const char *when)
         for (int attempt = 0; attempt < 8 && (reset != 0 || status != 0); ++attempt) {
             if (attempt)
                 std::this_thread::sleep_for(milliseconds(20));
-            uint16_t ports[255];
-            uint8_t count = 0;
-            tkcmdsetUSB_find_devices(kv4test::monitor_filter, &count, ports);
-            if (const kv4::win32_device *device = kv4::tkusb_platform_find_by_serial(serial.c_str())) {
-                uint32_t word = 0;
-                reset = tkcmdsetUSB_reset_port(device->port);
-                status = reset != 0 ? no_expectation : tkcmdsetUSB_status(device->port, &word);
-            }
+            find();
+            if (const kv4::win32_device *device = kv4::tkusb_platform_find_by_serial(serial.c_str()))
+                status = (reset = tkcmdsetUSB_reset_port(device->port)) != 0 ? no_expectation : status_on(device->port);
         }
         if (reset != 0 || status != 0)
             report(text("%s, monitor %s cannot be used: reset gives %s, status %s", when, serial.c_str(),
@@ -361,17 +356,13 @@ TEST_F(Soak, RandomCallsAndPlugEventsKeepEveryPortUsableAndEveryCodeNamed)
     // transfer fails and closes it, and the next discovery opens it again. So the first pass allows
     // those failures, the second none; a port listed open that answers anything else is unusable.
     for (int pass = 1; pass <= 2; ++pass) {
-        uint16_t ports[255] = {};
-        uint8_t count = 0;
-        ASSERT_EQ(tkcmdsetUSB_find_devices(kv4test::monitor_filter, &count, ports), 0);
-        for (int i = 0; i < count; ++i) {
-            uint32_t word = 0;
-            const int16_t result = tkcmdsetUSB_status(ports[i], &word);
-            if (result != 0 && (pass == 2 || (result != TKUSB_WRITE_FAILED_ERR && result != TKUSB_READ_FAILED_ERR)))
-                report(text("after the run (pass %d), port %u is listed open but answers status with %s", pass,
-                            ports[i], describe(result).c_str()));
-        }
-        EXPECT_TRUE(pass == 1 || count == monitors) << "after the run, discovery lists " << +count << " monitors";
+        const std::vector<uint16_t> listed = find();
+        for (const uint16_t port : listed)
+            if (const int16_t result = status_on(port);
+                result != 0 && (pass == 2 || (result != TKUSB_WRITE_FAILED_ERR && result != TKUSB_READ_FAILED_ERR)))
+                report(text("after the run (pass %d), port %u is listed open but answers status with %s", pass, port,
+                            describe(result).c_str()));
+        EXPECT_TRUE(pass == 1 || listed.size() == monitors) << "after the run, discovery lists " << listed.size();
     }
 
     for (const clean_block &b : clean) {
