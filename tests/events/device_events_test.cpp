@@ -117,7 +117,9 @@ TEST_F(DeviceEvents, RegistrationCodesAndOneVariantAtATime)
     EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
 }
 
-TEST_F(DeviceEvents, MonitorsAttachedAtRegistrationArriveUnlessTheHostOpenedThem)
+// Monitors already attached arrive at registration unless the host opened them; a later one is told
+// of while its port is open, on arrival and on removal.
+TEST_F(DeviceEvents, RemovalWhileOpenThenReplugBySamePathAndByNewPathKeepThePort)
 {
     attach_serial("HOST");
     ASSERT_EQ(find(), std::vector<uint16_t>{0});
@@ -125,23 +127,20 @@ TEST_F(DeviceEvents, MonitorsAttachedAtRegistrationArriveUnlessTheHostOpenedThem
     kv4sim_monitor_desc other{};
     other.product = "Some Keyboard";
     attach(&other);
-    ASSERT_EQ(tkcmdsetUSB_register_events3(on_event3), 0);
+    static bool open_when_told = false;
+    ASSERT_EQ(
+        tkcmdsetUSB_register_events3([](uint16_t port, int32_t code, const char *name, const char *sn, uint16_t pid) {
+            open_when_told = port_open(port);
+            on_event3(port, code, name, sn, pid);
+        }),
+        0);
     EXPECT_EQ(settled(1), heard{line(1, 1, "KV4 Quillon5 Monitor", "IDLE", 1)});
     EXPECT_TRUE(port_open(1));
     EXPECT_EQ(debug.count("-->Device Event, connect=1, Unable to load device!"), 1u); // the keyboard
-}
-
-TEST_F(DeviceEvents, RemovalWhileOpenThenReplugBySamePathAndByNewPathKeepThePort)
-{
-    static bool open_when_told = false;
-    ASSERT_EQ(tkcmdsetUSB_register_events3([](uint16_t port, int32_t code, const char *, const char *, uint16_t pid) {
-                  open_when_told = port_open(port);
-                  on_event3(port, code, "", "", pid);
-              }),
-              0);
-    const auto told = [](int32_t code) { return heard{line(0, code, "", "", 0x4321)}; };
+    const auto told = [](int32_t code) { return heard{line(2, code, "KV4 Quillon5 Monitor", "GONE", 0x4321)}; };
     kv4sim_monitor_desc desc{};
     desc.product_id = 0x4321;
+    desc.serial = "GONE";
     monitor = attach(&desc);
     EXPECT_EQ(events.take(1), told(1));
     EXPECT_TRUE(open_when_told);
@@ -149,7 +148,7 @@ TEST_F(DeviceEvents, RemovalWhileOpenThenReplugBySamePathAndByNewPathKeepThePort
     EXPECT_EQ(events.take(1), told(2));
     EXPECT_TRUE(open_when_told);
     EXPECT_EQ(settled(0), heard{}); // the port is closed after the callback
-    EXPECT_FALSE(port_open(0));
+    EXPECT_FALSE(port_open(2));
     EXPECT_EQ(debug.count("------>USB DLL:**Closed Device Due to Disconnect**"), 1u);
 
     // Each change waits for its event: an arrival handled after the monitor left again finds
@@ -160,7 +159,7 @@ TEST_F(DeviceEvents, RemovalWhileOpenThenReplugBySamePathAndByNewPathKeepThePort
     EXPECT_EQ(events.take(1), told(2));
     kv4sim_reattach(monitor, 1);
     EXPECT_EQ(events.take(1), told(1));
-    EXPECT_TRUE(port_open(0));
+    EXPECT_TRUE(port_open(2));
 }
 
 // Ports go by path. Under a path of its own a monitor plugged in where another was is itself;
@@ -316,13 +315,12 @@ TEST_F(DeviceEvents, UnregisteringFromTheCallbackTimesOutAndTheThreadStillEnds)
 // registering gives up instead of waiting for good, and leaves nothing registered behind.
 TEST_F(DeviceEvents, ARegistrationUnderTheLoaderLockGivesUpAndLeavesNothingBehind)
 {
-    using lock_loader = long(__stdcall *)(unsigned long flags, unsigned long *state, uintptr_t *cookie);
-    using unlock_loader = long(__stdcall *)(unsigned long flags, uintptr_t cookie);
     const auto ntdll = [](const char *name) {
         return reinterpret_cast<void *>(GetProcAddress(GetModuleHandleA("ntdll.dll"), name));
     };
-    const auto lock = reinterpret_cast<lock_loader>(ntdll("LdrLockLoaderLock"));
-    const auto unlock = reinterpret_cast<unlock_loader>(ntdll("LdrUnlockLoaderLock"));
+    const auto lock =
+        reinterpret_cast<long(__stdcall *)(unsigned long, void *, uintptr_t *)>(ntdll("LdrLockLoaderLock"));
+    const auto unlock = reinterpret_cast<long(__stdcall *)(unsigned long, uintptr_t)>(ntdll("LdrUnlockLoaderLock"));
     uintptr_t cookie = 0;
     ASSERT_TRUE(lock && unlock && lock(0, nullptr, &cookie) == 0);
     const int16_t registered = tkcmdsetUSB_register_events(on_event1);

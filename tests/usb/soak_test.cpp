@@ -262,11 +262,10 @@ TEST_F(Soak, RandomCallsAndPlugEventsKeepEveryPortUsableAndEveryCodeNamed)
         attached[i] = attach_serial(serials[i].c_str());
     ASSERT_EQ(find(), (std::vector<uint16_t>{0, 1, 2, 3}));
     std::vector<clean_block> clean;
-    for (uint32_t i = 0; i < 64; ++i) {
+    for (uint32_t i = 0; i < 64; ++i)
         clean.push_back({i % 2 ? KV4SIM_RAM : KV4SIM_EEPROM, i / 2 * block, {std::vector<uint8_t>(block, i)}});
-        const clean_block &b = clean.back();
+    for (const clean_block &b : clean)
         ASSERT_EQ(kv4sim_write_memory(attached[0], b.region, b.address, b.possible[0].data(), block), 0);
-    }
 
     for (const std::string &serial : serials)
         heard.allow(heard.arrivals_allowed, serial);
