@@ -231,23 +231,20 @@ TEST_F(DeviceEvents, BroadcastsForAKnownPathWhateverTheCaseEventValueOrWidth)
 
 TEST_F(DeviceEvents, VolumesReachVariantsTwoAndThreeWithTheirTexts)
 {
-    // label: announced (arrived or left) through the bus when set, else broadcast; then the port
-    // and the texts variants 2 and 3 are told (arrivals with code 3, removals 4), or none for silence.
+    // The port and the texts variants 2 and 3 are told (arrivals with code 3, removals 4), or none for
+    // silence; label: announced (arrived or left) through the bus when set, else broadcast.
     struct notice {
-        uint32_t mask, event;
-        uint16_t flags;
-        const char *label;
-        uint16_t port;
-        const char *text2, *text3;
+        uint32_t mask, event, flags, port;
+        const char *label, *text2, *text3;
     } const notices[] = {
-        {0x10, KV4SIM_ARRIVAL, 0, "DATA", 0x10, "E:\\", "DATA"},
-        {0x10, KV4SIM_REMOVE_COMPLETE, 0, "", 0x10, "Drive E: DISCONNECTED\n", ""},
-        {1u << 16, KV4SIM_ARRIVAL, 0, nullptr, 0, "Q:\\", ""},
-        {0x28, KV4SIM_ARRIVAL, 0, nullptr, 0x28, "D:\\", ""},
-        {1u << 26, KV4SIM_REMOVE_COMPLETE, 0, nullptr, 0, "Drive [: DISCONNECTED\n", ""},
-        {0x10, KV4SIM_ARRIVAL, 0x0001, nullptr, 0, nullptr, nullptr}, // a medium changed
-        {0x10, KV4SIM_ARRIVAL, 0x0002, nullptr, 0, nullptr, nullptr}, // a network volume
-        {0x10, KV4SIM_REMOVE_PENDING, 0, nullptr, 0, nullptr, nullptr},
+        {0x10, KV4SIM_ARRIVAL, 0, 0x10, "DATA", "E:\\", "DATA"},
+        {0x10, KV4SIM_REMOVE_COMPLETE, 0, 0x10, "", "Drive E: DISCONNECTED\n", ""},
+        {1u << 16, KV4SIM_ARRIVAL, 0, 0, nullptr, "Q:\\", ""},
+        {0x28, KV4SIM_ARRIVAL, 0, 0x28, nullptr, "D:\\", ""},
+        {1u << 26, KV4SIM_REMOVE_COMPLETE, 0, 0, nullptr, "Drive [: DISCONNECTED\n", ""},
+        {0x10, KV4SIM_ARRIVAL, 0x0001, 0, nullptr, nullptr, nullptr}, // a medium changed
+        {0x10, KV4SIM_ARRIVAL, 0x0002, 0, nullptr, nullptr, nullptr}, // a network volume
+        {0x10, KV4SIM_REMOVE_PENDING, 0, 0, nullptr, nullptr, nullptr},
     };
     for (int variant = 1; variant <= 3; ++variant) {
         ASSERT_EQ(variant == 1   ? tkcmdsetUSB_register_events(on_event1)

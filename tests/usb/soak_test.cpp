@@ -27,8 +27,7 @@ constexpr uint16_t monitors = 4;  // the first is the clean monitor, on port 0
 constexpr uint16_t port_span = 7; // the first four serials, then the other serial of each replacement
 constexpr int no_expectation = 1; // no result code is positive
 constexpr uint32_t block = 64;
-constexpr unsigned long storm_length = 40; // calls on each port in the closing storms
-constexpr unsigned long round_length = 1000;
+constexpr unsigned long round_length = 1000, storm_length = 40; // the latter: calls on each port in a closing storm
 
 // What the library's callbacks report, and what the plugging allows them to report: per serial, at
 // most one arrival per plug-in (the first discovery opens the monitors before events are heard of)
