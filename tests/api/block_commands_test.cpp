@@ -100,8 +100,9 @@ TEST_F(BlockCommands, BlockLimitsFollowTheLargestReport)
     };
     for (const auto &[report, name, accepted, refused] : limits) {
         SCOPED_TRACE(std::string(name) + " M=" + std::to_string(report));
-        const block_command &m = *std::find_if(std::begin(kv4test::block_commands), std::end(kv4test::block_commands),
-                                               [&](const block_command &c) { return c.name == std::string(name); });
+        const block_command &m =
+            *std::find_if(std::begin(kv4test::block_commands), std::end(kv4test::block_commands),
+                          [wanted = std::string(name)](const block_command &c) { return c.name == wanted; });
         open_port(layout({report}, {report}));
         ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
         Bytes data(1024, 0x5A);
