@@ -10,7 +10,7 @@ import logging
 import sys
 import threading
 from dataclasses import dataclass
-from typing import Any, AsyncIterator, Callable, List, Optional, Union
+from typing import Any, Callable, List, Optional, Union
 
 from . import _native
 from ._exchanges import retired
@@ -140,14 +140,44 @@ class EventHub:
             except BaseException:  # nothing may reach the library's thread
                 log.exception("an event subscriber raised on %r", event)
 
-    async def stream(self) -> AsyncIterator[Event]:
-        """The events, on the running event loop, until the iteration ends."""
+
+class EventStream:
+    """The events as an asynchronous iterator on the running loop, subscribed from its making until
+    it is closed (aclose(), the end of an ``async with`` block, or the iterator's collection, as after
+    a ``break``)."""
+
+    def __init__(self, hub: EventHub) -> None:
         loop = asyncio.get_running_loop()
         queue: "asyncio.Queue[Event]" = asyncio.Queue()
+        self._queue = queue
+        # The subscriber holds the queue, not the stream, so that a dropped stream is collected.
+        self._subscription: Optional[Subscription] = hub.subscribe(
+            lambda event: loop.call_soon_threadsafe(queue.put_nowait, event))
 
-        def hand_over(event: Event) -> None:
-            loop.call_soon_threadsafe(queue.put_nowait, event)
+    def __aiter__(self) -> "EventStream":
+        return self
 
-        with self.subscribe(hand_over):
-            while True:
-                yield await queue.get()
+    async def __anext__(self) -> Event:
+        if self._subscription is None:
+            raise StopAsyncIteration
+        return await self._queue.get()
+
+    def close(self) -> None:
+        subscription, self._subscription = self._subscription, None
+        if subscription is not None:
+            subscription.close()
+
+    async def aclose(self) -> None:
+        self.close()
+
+    async def __aenter__(self) -> "EventStream":
+        return self
+
+    async def __aexit__(self, *_: Any) -> None:
+        self.close()
+
+    def __del__(self) -> None:
+        try:
+            self.close()
+        except Exception:  # during the interpreter's shutdown the library may be gone already
+            pass

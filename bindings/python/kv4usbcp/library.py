@@ -7,12 +7,12 @@ import ctypes
 import sys
 from ctypes import byref, c_uint8, c_uint16, c_uint32
 from enum import IntEnum
-from typing import Any, AsyncIterator, Callable, Iterator, List, Optional, Tuple
+from typing import Any, Callable, Iterator, List, Optional, Tuple
 
 from . import _native
 from ._exchanges import Completion, Exchanges
-from .errors import check, error
-from .events import Event, EventHub, Subscriber, Subscription
+from .errors import check
+from .events import EventHub, EventStream, Subscriber, Subscription
 
 Progress = Callable[[int, int], None]
 _TEXT_ENCODING = "mbcs" if sys.platform == "win32" else "utf-8"
@@ -86,10 +86,10 @@ class Library:
         the returned subscription is closed; what it raises is logged."""
         return self._events.subscribe(subscriber)
 
-    def events(self) -> AsyncIterator[Event]:
-        """The device events as an asynchronous iterator on the running loop; the subscription
-        ends with the iteration (wrap it in contextlib.aclosing to end it at once on a break)."""
-        return self._events.stream()
+    def events(self) -> EventStream:
+        """The device events from now on, as an asynchronous iterator on the running loop (see
+        EventStream for when the subscription ends)."""
+        return EventStream(self._events)
 
 
 def _text_query(function_name: str, doc: str) -> property:

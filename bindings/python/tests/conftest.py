@@ -1,10 +1,10 @@
 # The tests run the package on simulated monitors: KV4USBCP_SIM_LIBRARY names this build's
 # simulator library, or the package carries one.
-from typing import Iterator, List
+from typing import Iterator
 
 import pytest
 
-from kv4usbcp import Port, sim
+from kv4usbcp import sim
 
 
 @pytest.fixture
@@ -14,8 +14,3 @@ def lib() -> Iterator[sim.Library]:
         yield library
     sim.reset()
 
-
-def plug(lib: sim.Library, count: int = 1, **desc) -> List[Port]:
-    for _ in range(count):
-        sim.attach(**desc)
-    return lib.find_monitors("Quillon5")

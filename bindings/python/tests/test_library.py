@@ -3,7 +3,6 @@ import zlib
 
 import pytest
 
-from conftest import plug
 from kv4usbcp import InvalidPort, Kv4Error, LibraryNotFound, MonitorError, PortClosed, Region, Timeout, _native, sim
 
 
