@@ -78,7 +78,7 @@ class Exchanges:
                 self._tags = (self._tags + 1) & 0x7FFF
                 tag = self._tags
                 self._running[port] = (tag, completion)
-            code = self._native.send_command(port, _native.buffer(frame), len(frame), 0, tag)
+            code = self._native.send_command(port, frame, len(frame), 0, tag)
             if code == 0:
                 return
             self._deliver(completion, None, error(self._native, code))

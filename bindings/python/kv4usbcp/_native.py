@@ -60,7 +60,9 @@ EventCallback2 = ctypes.CFUNCTYPE(None, c_uint16, c_int32, c_char_p, c_char_p)
 EventCallback3 = ctypes.CFUNCTYPE(None, c_uint16, c_int32, c_char_p, c_char_p, c_uint16)
 AsyncioCallback = ctypes.CFUNCTYPE(None, c_uint16, POINTER(c_uint8), c_uint16, c_int16, c_int16)
 
-_bytes = POINTER(c_uint8)
+# Byte buffers are passed as bytes (read only) or create_string_buffer (written by the library):
+# no copy on the way in.
+_bytes = c_char_p
 _u16p = POINTER(c_uint16)
 _text = (c_uint16, c_char_p, c_uint8)
 _write_block = (c_uint16, c_uint32, _bytes, c_uint32, _u16p)
@@ -134,11 +136,6 @@ def declare(dll: ctypes.CDLL, prefix: str, exports: Dict[str, Tuple[Any, Sequenc
         function.restype = restype
         function.argtypes = list(argtypes)
         setattr(into, attribute_prefix + name, function)
-
-
-def buffer(data: bytes) -> Any:
-    """A C byte array holding data, for the const uint8_t * arguments."""
-    return (c_uint8 * max(len(data), 1)).from_buffer_copy(data or b"\0")
 
 
 _production: Optional[Native] = None

@@ -156,7 +156,7 @@ class Port:
 
     def echo(self, data: bytes) -> None:
         """Sends data to the monitor to be echoed (at most 499 bytes on 500-byte reports)."""
-        self._check(self._native.echo(self.number, _native.buffer(data), len(data)))
+        self._check(self._native.echo(self.number, bytes(data), len(data)))
 
     def special(self, argument1: int, argument2: int) -> int:
         """Runs the monitor's special command and returns its 32-bit answer."""
@@ -172,11 +172,11 @@ class Port:
         it equals a report's size. timeout in milliseconds, for the write and again for the read.
         ddi: set the port's buffer mode to the response's first, as tkcmdsetUSB_do_DDIcommand does."""
         wanted = length if length is not None else max(self.max_report_size, 3)
-        response = (c_uint8 * max(wanted, 3))()
+        response = ctypes.create_string_buffer(max(wanted, 3))
         delivered = c_uint16(wanted)
         run = self._native.do_DDIcommand if ddi else self._native.do_command
-        self._check(run(self.number, _native.buffer(frame), len(frame), response, byref(delivered), timeout))
-        return bytes(response[: delivered.value])
+        self._check(run(self.number, bytes(frame), len(frame), response, byref(delivered), timeout))
+        return response.raw[: delivered.value]
 
     def set_feature(self, value: int) -> None:
         """Sends the 16-bit value in a feature report."""
@@ -240,7 +240,7 @@ class Port:
                 progress(min(offset + block, len(data)), len(data))
 
     def _read_block(self, region: Region, address: int, count: int) -> bytes:
-        data = (c_uint8 * count)()
+        data = ctypes.create_string_buffer(count)
         wanted = c_uint16(count + 1)
         if region == Region.FLASH:
             code = self._native.read_flashblk16(self.number, address, data, count // 2, byref(wanted))
@@ -249,14 +249,14 @@ class Port:
                    Region.EEPROM: self._native.read_eeblk8}[region]
             code = run(self.number, address, data, count, byref(wanted))
         self._check(code)
-        return bytes(data)
+        return data.raw
 
     def _write_block(self, region: Region, address: int, block: bytes) -> None:
         wanted = c_uint16(3)
         count = len(block) // 2 if region == Region.FLASH else len(block)
         run = {Region.FLASH: self._native.write_flashblk16, Region.SPI_FLASH: self._native.write_spiflashblk8,
                Region.RAM: self._native.write_memblk8, Region.EEPROM: self._native.write_eeblk8}[region]
-        self._check(run(self.number, address, _native.buffer(block), count, byref(wanted)))
+        self._check(run(self.number, address, block, count, byref(wanted)))
 
     # ---- Asynchronous exchanges --------------------------------------------------------------------
 
