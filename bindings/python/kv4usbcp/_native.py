@@ -32,8 +32,8 @@ def load(windows_name: str, soname: str, short_name: str, variable: str) -> ctyp
         candidates.append(os.environ[variable])
     system = ctypes.util.find_library(short_name)
     candidates += [name for name in (system, windows_name if WINDOWS else soname) if name]
-    for candidate in candidates:
-        if os.sep in candidate and not os.path.exists(candidate):
+    for candidate in dict.fromkeys(candidates):
+        if os.path.dirname(candidate) and not os.path.exists(candidate):
             tried.append(f"{candidate} (no such file)")
             continue
         try:

@@ -92,7 +92,9 @@ class Subscription:
 class EventHub:
     def __init__(self, native: Any) -> None:
         self._native = native
-        self._lock = threading.Lock()
+        # Re-entrant: a collected EventStream unsubscribes from whatever thread collects it, which may
+        # be one inside subscribe().
+        self._lock = threading.RLock()
         self._subscribers: List[Subscriber] = []
         self._callback: Optional[Any] = None
 
