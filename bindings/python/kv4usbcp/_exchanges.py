@@ -21,9 +21,15 @@ log = logging.getLogger("kv4usbcp")
 # Called with the answer (status byte first), or None and the exception.
 Completion = Callable[[Optional[bytes], Optional[Kv4Error]], None]
 
-# Callback objects of registrations whose end the library could not confirm: its thread may still
-# be inside one, so they are never released.
-retired: List[Any] = []
+# The callback objects the library may call, kept from their registration until an unregistration
+# the library confirmed (for good when it timed out: its thread may still be inside one), whatever
+# becomes of the objects that registered them.
+kept: List[Any] = []
+
+
+def release(callback: Any, unregistration: int) -> None:
+    if unregistration != EVENT_TIMEOUT:
+        kept.remove(callback)
 
 
 def outcome(native: Any, data: Optional[bytes], code: int) -> Tuple[Optional[bytes], Optional[Kv4Error]]:
@@ -59,6 +65,7 @@ class Exchanges:
                 if code:
                     raise error(self._native, code)
                 self._callback = callback
+                kept.append(callback)
             self._waiting.setdefault(port, deque()).append((bytes(frame), completion))
             idle = port not in self._running
             if idle:
@@ -110,9 +117,7 @@ class Exchanges:
             callback, self._callback = self._callback, None
         if callback is None:
             return
-        code = self._native.unregister_asyncio()
-        if code == EVENT_TIMEOUT:
-            retired.append(callback)
+        release(callback, self._native.unregister_asyncio())
         with self._lock:
             waiting = [c for queue in self._waiting.values() for _, c in queue]
             self._waiting.clear()

@@ -13,8 +13,8 @@ from dataclasses import dataclass
 from typing import Any, Callable, List, Optional, Union
 
 from . import _native
-from ._exchanges import retired
-from .errors import EVENT_TIMEOUT, error
+from ._exchanges import kept, release
+from .errors import error
 
 log = logging.getLogger("kv4usbcp")
 _TEXT_ENCODING = "mbcs" if sys.platform == "win32" else "utf-8"
@@ -111,6 +111,7 @@ class EventHub:
                     self._subscribers = self._subscribers[:-1]
                     raise error(self._native, code)
                 self._callback = callback
+                kept.append(callback)
         return Subscription(self, subscriber)
 
     def unsubscribe(self, subscriber: Subscriber) -> None:
@@ -121,8 +122,7 @@ class EventHub:
             if self._subscribers or self._callback is None:
                 return
             callback, self._callback = self._callback, None
-            if self._native.unregister_events3() == EVENT_TIMEOUT:
-                retired.append(callback)  # the notification thread may still be inside it
+            release(callback, self._native.unregister_events3())
 
     def close(self) -> None:
         for subscriber in list(self._subscribers):

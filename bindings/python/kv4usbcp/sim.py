@@ -16,7 +16,7 @@ import ctypes
 import logging
 from ctypes import POINTER, Structure, c_char_p, c_int, c_size_t, c_uint8, c_uint16, c_uint32, c_void_p
 from dataclasses import dataclass
-from typing import Any, Callable, List, Optional, Sequence, Tuple
+from typing import Any, Callable, Dict, List, Optional, Sequence, Tuple
 
 from . import _native, library
 from .errors import check
@@ -140,6 +140,9 @@ class WireEntry:
 
 
 Responder = Callable[[bytes], Optional[bytes]]
+# The installed responders' callback objects by monitor, kept while the monitor may call them,
+# whatever becomes of the Monitor objects.
+_responders: Dict[int, Any] = {}
 
 
 class Monitor:
@@ -147,7 +150,6 @@ class Monitor:
 
     def __init__(self, handle: int) -> None:
         self.handle = handle
-        self._responder: Optional[Any] = None  # the installed callback, kept for as long as it is
 
     def detach(self) -> None:
         """Unplugs it: open handles die, pending transfers fail; memories and settings stay."""
@@ -164,7 +166,7 @@ class Monitor:
     def destroy(self) -> None:
         """Unplugs it if needed and frees it; the object is unusable afterwards."""
         native().sim_destroy(self.handle)
-        self._responder = None
+        _responders.pop(self.handle, None)
 
     @property
     def path(self) -> str:
@@ -211,7 +213,7 @@ class Monitor:
                 return 0
         callback = _Responder(respond) if responder else ctypes.cast(None, _Responder)
         _ok(native().sim_set_responder(self.handle, callback, None))
-        self._responder = callback if responder else None
+        _responders[self.handle] = callback
 
     def queue_input(self, frame: bytes) -> None:
         """Sends frame unasked; it waits in the input queue for the host's next read."""
@@ -254,6 +256,7 @@ def attach(product: Optional[str] = None, serial: Optional[str] = None, product_
 def reset() -> None:
     """Destroys every monitor and forgets the announced volumes."""
     native().sim_reset()
+    _responders.clear()
 
 
 def set_rule(rule: int, on: bool = True) -> None:
