@@ -46,8 +46,10 @@ namespace KV4UsbCp
         EventHandler<Kv4VolumeEventArgs> volumeArrived, volumeRemoved;
 
         // The handlers run on the library's notification thread, one event at a time; they may run
-        // commands on any port. Monitors attached and not yet open are reported as arrivals when the
-        // first handler is added, which registers for events; removing the last one unregisters.
+        // commands on any port. Adding the first handler registers for events, and monitors attached
+        // and not yet open are then reported as arrivals at once: to the handlers there are by then,
+        // so add every handler before discovery or before the monitors arrive. Removing the last
+        // handler unregisters.
         public event EventHandler<Kv4DeviceEventArgs> Connected { add { Change(ref connected, value, true); } remove { Change(ref connected, value, false); } }
         public event EventHandler<Kv4DeviceEventArgs> Disconnected { add { Change(ref disconnected, value, true); } remove { Change(ref disconnected, value, false); } }
         public event EventHandler<Kv4VolumeEventArgs> VolumeArrived { add { Change(ref volumeArrived, value, true); } remove { Change(ref volumeArrived, value, false); } }
