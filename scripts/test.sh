@@ -10,6 +10,7 @@ cd "$(dirname "$0")/.."
 . scripts/setup.sh
 kv4_install_missing "${KV4_NATIVE_PACKAGES[@]}" "${KV4_FUZZ_PACKAGES[@]}" "${KV4_WINDOWS_PACKAGES[@]}" \
   "${KV4_VM_PACKAGES[@]}" "${KV4_RELEASE_PACKAGES[@]}"
+kv4_install_missing "${KV4_DOTNET_PACKAGES[@]}"
 
 for preset in native asan tsan fuzz mingw; do
   echo "==== $preset"

@@ -1,14 +1,17 @@
 using System;
+using System.Collections.Concurrent;
 using System.Linq;
 using System.Threading;
+using System.Threading.Tasks;
 using KV4UsbCp;
 using NUnit.Framework;
 
 // Every test runs the package against the simulator library: this folder's KV4UsbCp.dll.config maps
 // KV4USBCP to it.
-public class SimulatedMonitors
+[TestFixture]
+public class PackageTests
 {
-    protected Kv4Library library;
+    Kv4Library library;
 
     [SetUp]
     public void CleanBus() => Kv4Sim.Reset();
@@ -20,30 +23,16 @@ public class SimulatedMonitors
         Kv4Sim.Reset();
     }
 
-    // Collects garbage in a loop on its own thread until disposed: a delegate the library still
-    // calls and nobody holds is freed under it.
-    protected sealed class Collector : IDisposable
+    // Runs body while another thread collects garbage in a loop: a delegate the library still calls
+    // and nobody holds would be freed under it.
+    static void WhileCollecting(Action body)
     {
-        volatile bool stop;
-        readonly Thread thread;
-
-        public Collector()
-        {
-            thread = new Thread(() => { while (!stop) { GC.Collect(); GC.WaitForPendingFinalizers(); } });
-            thread.Start();
-        }
-
-        public void Dispose()
-        {
-            stop = true;
-            thread.Join();
-        }
+        var stop = new ManualResetEventSlim();
+        var collector = new Thread(() => { while (!stop.IsSet) { GC.Collect(); GC.WaitForPendingFinalizers(); } });
+        collector.Start();
+        try { body(); } finally { stop.Set(); collector.Join(); }
     }
-}
 
-[TestFixture]
-public class PortTests : SimulatedMonitors
-{
     [Test]
     public void FailuresCarryCodeNameAndWhetherThePortClosed()
     {
@@ -86,18 +75,16 @@ public class PortTests : SimulatedMonitors
 
         monitor.SetUpdateStatus(0x1234, 0xABCD);
         monitor.SetV3UpdateStatus(0x89ABCDEF, 0x4567);
-        var update = port.UpdateStatus();
-        var v3 = port.V3UpdateStatus();
+        Native.UpdateStatus update = port.UpdateStatus();
+        Native.V3UpdateStatus v3 = port.V3UpdateStatus();
         Assert.AreEqual(new object[] { (ushort)0x1234, (ushort)0xABCD, 0x89ABCDEFu, (ushort)0x4567 },
                         new object[] { update.FirstValue, update.SecondValue, v3.FirstValue, v3.SecondValue });
 
         port.Echo(Enumerable.Repeat((byte)7, 499).ToArray());
-        byte[] answer = port.Command(new byte[] { 0x0C }, 5);
-        Assert.AreEqual(new byte[] { 1, 0, 0, 0, 0 }, answer);
+        Assert.AreEqual(new byte[] { 1, 0, 0, 0, 0 }, port.Command(new byte[] { 0x0C }, 5));
         monitor.ClearWireLog();
         port.SetFeature(0xBEEF);
-        var feature = monitor.WireLog().Single();
-        Assert.AreEqual(new byte[] { 5, 0xBE, 0xEF }, feature.Bytes.Take(3).ToArray());
+        Assert.AreEqual(new byte[] { 5, 0xBE, 0xEF }, monitor.WireLog().Single().Bytes.Take(3).ToArray());
     }
 
     // A small layout (largest report 64) makes blocks of 54 and 62 bytes, the default one of 490 and 498.
@@ -129,5 +116,66 @@ public class PortTests : SimulatedMonitors
             Assert.AreEqual(data, port.Read(region, address, data.Length), region.ToString());
             Assert.IsTrue(calls > 2 && lastDone == lastTotal, region + ": " + calls + " blocks");
         }
+    }
+
+    [Test]
+    public void ConcurrentExchangesOnEightMonitorsEachEndOnceWithTheirOwnAnswer()
+    {
+        var monitors = Enumerable.Range(0, 8).Select(i => Kv4Sim.Attach("M" + i)).ToArray();
+        for (int i = 0; i < 8; i++) monitors[i].SetStatusWord(0x01000000u + (uint)i);
+        library = new Kv4Library();
+        var ports = library.FindMonitors();
+        int offThreadPool = 0;
+        var testThread = Thread.CurrentThread; // where an exchange that ended before its await goes on
+        // A port takes one exchange at a time: eight chains, each sending its next from the last one's continuation.
+        Func<Kv4Port, Task<int>> chain = async port =>
+        {
+            uint expected = 0x01000000u + (uint)(port.Serial[1] - '0');
+            int good = 0;
+            for (int round = 0; round < 300; round++)
+            {
+                byte[] answer = await port.ExchangeAsync(new byte[] { 0x0C });
+                if (!Thread.CurrentThread.IsThreadPoolThread && Thread.CurrentThread != testThread) Interlocked.Increment(ref offThreadPool);
+                if ((uint)(answer[0] << 24 | answer[1] << 16 | answer[2] << 8 | answer[3]) == expected) good++;
+            }
+            return good;
+        };
+        WhileCollecting(() =>
+        {
+            var all = Task.WhenAll(ports.Select(chain));
+            Assert.IsTrue(all.Wait(60000) && all.Result.All(good => good == 300));
+        });
+        Assert.AreEqual(0, offThreadPool, "continuations ran on the library's I/O thread");
+
+        monitors[1].SetLatency(0, 5000000);
+        var late = ports[1].ExchangeAsync(new byte[] { 0x0C });
+        monitors[0].Detach();
+        Assert.IsTrue(Assert.Throws<Kv4Exception>(() => ports[0].ExchangeAsync(new byte[] { 0x0C }).GetAwaiter().GetResult()).PortClosed);
+        library.Dispose();
+        Assert.AreEqual(Kv4Exception.AsyncUnregistered, Assert.Throws<Kv4Exception>(() => late.GetAwaiter().GetResult()).Code);
+    }
+
+    [Test]
+    public void UnplugAndReplugRaiseEventsWhileCollectingAndAThrowingHandlerBreaksNothing()
+    {
+        library = new Kv4Library();
+        var seen = new BlockingCollection<string>();
+        var failures = new BlockingCollection<Exception>();
+        library.CallbackFailed += failures.Add;
+        library.Connected += (s, e) => { throw new InvalidOperationException("the host's fault"); };
+        library.Connected += (s, e) => seen.Add("connected " + e.Port.Number + " " + e.Serial + " " + e.Port.Status());
+        library.Disconnected += (s, e) => seen.Add("disconnected " + e.Port.Number + " " + e.Product);
+        var monitor = Kv4Sim.Attach(); // after the handlers: the first one added reports the monitors already there
+        WhileCollecting(() =>
+        {
+            for (int round = 0; round < 20; round++)
+            {
+                Assert.IsTrue(seen.TryTake(out string arrival, 10000) && arrival == "connected 0 SIM00001 16777216", arrival);
+                Assert.IsTrue(failures.TryTake(out Exception failure, 10000) && failure is InvalidOperationException);
+                monitor.Detach();
+                Assert.IsTrue(seen.TryTake(out string departure, 10000) && departure == "disconnected 0 KV4 Quillon5 Monitor", departure);
+                monitor.Reattach(round % 2 == 0);
+            }
+        });
     }
 }
