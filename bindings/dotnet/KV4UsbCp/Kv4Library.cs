@@ -11,7 +11,9 @@ namespace KV4UsbCp
     public sealed partial class Kv4Library : IDisposable
     {
         static readonly object Live = new object();
-        static bool open;
+        // The open library, held here so that the delegates it registered stay reachable even when a
+        // host drops it undisposed: the library's threads go on calling them.
+        static Kv4Library current;
         // Delegates whose unregistration timed out: a library thread may still be inside one, so they
         // stay reachable for the life of the process.
         static readonly List<Delegate> Outliving = new List<Delegate>();
@@ -24,9 +26,18 @@ namespace KV4UsbCp
         {
             lock (Live)
             {
-                if (open) throw new InvalidOperationException("A Kv4Library is already open in this process.");
-                Kv4Exception.Check(Native.tkcmdsetUSB_init());
-                open = true;
+                if (current != null) throw new InvalidOperationException("A Kv4Library is already open in this process.");
+                try
+                {
+                    Kv4Exception.Check(Native.tkcmdsetUSB_init());
+                }
+                catch (DllNotFoundException e)
+                {
+                    throw new DllNotFoundException("The native library KV4USBCP was not found: KV4USBCP.dll on Windows, beside the " +
+                        "application or on PATH; libkv4usbcp.so.3 on Linux, where the loader looks (LD_LIBRARY_PATH, the ldconfig " +
+                        "cache), mapped by KV4UsbCp.dll.config beside KV4UsbCp.dll under Mono.", e);
+                }
+                current = this;
             }
         }
 
@@ -113,7 +124,7 @@ namespace KV4UsbCp
                 StopExchanges();
                 StopEvents();
                 Native.tkcmdsetUSB_shutdown_all();
-                open = false;
+                current = null;
             }
         }
 

@@ -129,7 +129,7 @@ namespace KV4UsbCp
         /// (bytes done, bytes in all) after each. Flash is read in whole words, around odd edges too.</summary>
         public byte[] Read(Kv4Region region, uint address, int length, Action<int, int> progress = null)
         {
-            if (region == Kv4Region.Flash && ((address | (uint)length) & 1) != 0)
+            if (length > 0 && region == Kv4Region.Flash && ((address | (uint)length) & 1) != 0)
             {
                 uint start = address & ~1u;
                 byte[] words = Read(region, start, (int)(((address + (uint)length + 1) & ~1u) - start), progress);
@@ -156,7 +156,7 @@ namespace KV4UsbCp
         /// bytes in all) after each. Flash takes whole words: odd edges keep the bytes beside them.</summary>
         public void Write(Kv4Region region, uint address, byte[] data, Action<int, int> progress = null)
         {
-            if (region == Kv4Region.Flash && ((address | (uint)data.Length) & 1) != 0)
+            if (data.Length > 0 && region == Kv4Region.Flash && ((address | (uint)data.Length) & 1) != 0)
             {
                 uint start = address & ~1u, end = (address + (uint)data.Length + 1) & ~1u;
                 var words = new byte[end - start];

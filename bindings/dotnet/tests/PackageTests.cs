@@ -178,4 +178,18 @@ public class PackageTests
             }
         });
     }
+
+    [Test]
+    public void ALibraryDroppedUndisposedKeepsCallingItsHandlers()
+    {
+        var arrivals = new BlockingCollection<ushort>();
+        var weak = new Func<WeakReference>(() =>
+        {
+            var dropped = new Kv4Library();
+            dropped.Connected += (s, e) => arrivals.Add(e.Port.Number);
+            return new WeakReference(dropped);
+        })();
+        WhileCollecting(() => { Kv4Sim.Attach(); Assert.IsTrue(arrivals.TryTake(out ushort _, 10000)); });
+        library = (Kv4Library)weak.Target;
+    }
 }
