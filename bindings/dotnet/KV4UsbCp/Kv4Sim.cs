@@ -5,9 +5,10 @@ using System.Runtime.InteropServices;
 namespace KV4UsbCp
 {
     /// <summary>The simulator library's driving interface: simulated monitors to plug in and out and to
-    /// script. It acts on the simulator library, so the host's KV4USBCP must be bound to that library
-    /// too (on Mono a dllmap of KV4USBCP to libkv4usbcp_sim.so.3; on Windows KV4USBCP_sim.dll copied
-    /// beside the host as KV4USBCP.dll), or the library finds none of these monitors.</summary>
+    /// script. It is called through KV4USBCP, the same native library as the rest of the package, so
+    /// that both reach one simulated bus: bind KV4USBCP to the simulator library (on Mono a dllmap to
+    /// libkv4usbcp_sim.so.3; on Windows KV4USBCP_sim.dll copied beside the host as KV4USBCP.dll).
+    /// Against the production library these calls throw InvalidOperationException.</summary>
     public static class Kv4Sim
     {
         /// <summary>Plugs in a new monitor: "KV4 Quillon5 Monitor", serials SIM00001 and up, reports of
@@ -25,7 +26,7 @@ namespace KV4UsbCp
                     desc.Caps = pinned.AddrOfPinnedObject();
                     desc.CapCount = (UIntPtr)caps.Length;
                 }
-                IntPtr monitor = SimNative.kv4sim_attach(ref desc);
+                IntPtr monitor = SimNative.Bound(() => SimNative.kv4sim_attach(ref desc));
                 if (monitor == IntPtr.Zero) throw new ArgumentException("The simulator refused the monitor's description.");
                 return new Kv4SimMonitor(monitor);
             }
@@ -36,7 +37,7 @@ namespace KV4UsbCp
         }
 
         /// <summary>Destroys every monitor and forgets the volumes: a clean bus.</summary>
-        public static void Reset() => SimNative.kv4sim_reset();
+        public static void Reset() => SimNative.Bound(() => { SimNative.kv4sim_reset(); return IntPtr.Zero; });
 
         /// <summary>Switches a rule of another system on the bus (1: hidraw's reads, 2: no plug events).</summary>
         public static void SetRule(int rule, bool on) => SimNative.Check(SimNative.kv4sim_set_rule(rule, on ? 1 : 0));
@@ -142,7 +143,7 @@ namespace KV4UsbCp
 
     static class SimNative
     {
-        const string Lib = "KV4USBCP_sim";
+        const string Lib = "KV4USBCP";
         const CallingConvention Cdecl = CallingConvention.Cdecl;
 
         [StructLayout(LayoutKind.Sequential)]
@@ -169,6 +170,20 @@ namespace KV4UsbCp
         internal static void Check(int code)
         {
             if (code != 0) throw new Kv4Exception((short)code);
+        }
+
+        // The first calls a host makes, where the production library in place of the simulator's shows.
+        internal static IntPtr Bound(Func<IntPtr> call)
+        {
+            try
+            {
+                return call();
+            }
+            catch (EntryPointNotFoundException e)
+            {
+                throw new InvalidOperationException("KV4USBCP is bound to the production library, which has no simulated " +
+                    "monitors: map it to the simulator library (libkv4usbcp_sim.so.3, KV4USBCP_sim.dll).", e);
+            }
         }
 
         [DllImport(Lib, CallingConvention = Cdecl)] internal static extern IntPtr kv4sim_attach(ref MonitorDesc desc);
