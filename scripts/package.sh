@@ -6,6 +6,7 @@
 #   KV4USBCP-<version>-win64-debug.zip  each binary's debugging symbols, bin/X.debug, which the
 #                                       binary names in its debug link
 #   libkv4usbcp3, libkv4usbcp-dev and kv4usb .deb files, made by CPack
+#   KV4UsbCp.<version>.nupkg            the .NET package (bindings/dotnet/pack.sh)
 # The Windows binaries are build/mingw's and the Linux ones build/native's (built here when missing
 # or out of date); the version is the project's, as the builds' caches hold it.
 set -euo pipefail
@@ -57,6 +58,12 @@ cmake --preset native >/dev/null
 cmake --build --preset native --target kv4usbcp kv4usbcp_sim kv4usb kv4sim-uhid >/dev/null
 cpack -G DEB --config build/native/CPackConfig.cmake -B "$PWD/dist/deb" >/dev/null
 mv dist/deb/*.deb dist/ && rm -rf dist/deb
+
+# The .NET package: the assembly and libkv4usbcp.so.3 from the native build, KV4USBCP.dll from
+# build/mingw, checked by a host that loads it from the unpacked package.
+kv4_install_missing "${KV4_DOTNET_PACKAGES[@]}"
+cmake --build --preset native --target kv4usbcp_dotnet >/dev/null
+bash bindings/dotnet/pack.sh build/native "$build" dist >/dev/null
 for package in dist/*; do
   printf '%-40s %10d bytes\n' "$package" "$(stat -c %s "$package")"
 done

@@ -32,3 +32,5 @@ KV4_RELEASE_PACKAGES=(zip unzip llvm clang lld dpkg-dev file lintian)
 # pytest; its wheel is built without network access (setuptools, wheel) and installed into a fresh
 # virtual environment (venv).
 KV4_PYTHON_PACKAGES=(python3-pytest python3-pytest-asyncio python3-build python3-setuptools python3-wheel python3-venv)
+# The .NET package (bindings/dotnet/): Mono's mcs and runtime, and NUnit 2.6 with its console runner.
+KV4_DOTNET_PACKAGES=(mono-devel nunit-console libnunit-cil-dev)

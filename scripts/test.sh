@@ -11,7 +11,7 @@ cd "$(dirname "$0")/.."
 kv4_install_missing "${KV4_NATIVE_PACKAGES[@]}" "${KV4_FUZZ_PACKAGES[@]}" "${KV4_WINDOWS_PACKAGES[@]}" \
   "${KV4_VM_PACKAGES[@]}" "${KV4_RELEASE_PACKAGES[@]}"
 # The language packages' tests, under the native preset.
-kv4_install_missing "${KV4_PYTHON_PACKAGES[@]}"
+kv4_install_missing "${KV4_PYTHON_PACKAGES[@]}" "${KV4_DOTNET_PACKAGES[@]}"
 
 for preset in native asan tsan fuzz mingw; do
   echo "==== $preset"
