@@ -197,6 +197,7 @@ TEST_F(BlockCommands, MonitorErrorsLeaveTheHostsBuffersAloneAndBytesNotDelivered
     uint32_t crc = 0xDEADBEEF;
     EXPECT_EQ(tkcmdsetUSB_get_image_crc(0, 0x100001, &crc, 1, &length), KV4SIM_ERR_CRC_START);
     EXPECT_EQ(tkcmdsetUSB_get_image_crc(0, 0xFFF00, &crc, 0x101, &length), KV4SIM_ERR_CRC_END);
+    EXPECT_EQ(tkcmdsetUSB_get_image_crc(0, 0x100000, &crc, 1, &length), KV4SIM_ERR_CRC_END); // starts at the end
     EXPECT_EQ(crc, 0xDEADBEEFu);
     EXPECT_EQ(buffer_mode(), 7);
 

@@ -105,8 +105,13 @@ TEST_F(SimBus, OneHandleAtATimeDescribesItsMonitorEndsPendingReadsAndDiesWithIt)
     kv4::hid_handle again = open(m); // with an empty input queue
     EXPECT_TRUE(hid.product_id(again, &id));
     EXPECT_EQ(hid.start_read(again, in.data(), transfer_length, &t), hid_io::pending);
+    kv4::hid_transfer w{}; // a read already waiting takes the answer as the write completes
+    w.event = kv4::event_create();
+    EXPECT_EQ(hid.start_write(again, out.data(), transfer_length, &w), hid_io::completed);
+    EXPECT_EQ(hid.outcome(&t), hid_io::completed);
     hid.close(h);
     hid.close(again);
+    kv4::event_close(w.event);
 }
 
 // Frames fill the output report and the library asks for no more than fits, so these do not
