@@ -6,8 +6,8 @@
 #   KV4USBCP-<version>-win64-debug.zip  each binary's debugging symbols, bin/X.debug, which the
 #                                       binary names in its debug link
 #   libkv4usbcp3, libkv4usbcp-dev and kv4usb .deb files, made by CPack
-# The Windows binaries are build/mingw's and the Linux ones build/native's (built here when missing
-# or out of date); the version is the project's, as the builds' caches hold it.
+# The Windows binaries are build/mingw's and the Linux ones build/deb's (built here when missing or
+# out of date); the version is the project's, as the builds' caches hold it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
@@ -52,10 +52,14 @@ cp LICENSE CHANGELOG.md "$root/"
 (cd dist/debug && zip -qrX "../$name-debug.zip" "$name")
 rm -rf dist/stage dist/debug
 
-# Debian packages from the native build, installed under /usr; their dependencies from dpkg-shlibdeps.
-cmake --preset native >/dev/null
-cmake --build --preset native --target kv4usbcp kv4usbcp_sim kv4usb kv4sim-uhid >/dev/null
-cpack -G DEB --config build/native/CPackConfig.cmake -B "$PWD/dist/deb" >/dev/null
+# Debian packages from a build configured as a distribution configures one, for the prefix /usr:
+# there GNUInstallDirs puts the libraries in Debian's multiarch folder (lib/x86_64-linux-gnu), and
+# kv4usb looks for them there. Their dependencies come from dpkg-shlibdeps.
+build=build/deb
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+  -DKV4_TESTS=OFF -DKV4_EXAMPLES=OFF >/dev/null
+cmake --build "$build" --target kv4usbcp kv4usbcp_sim kv4usb kv4sim-uhid >/dev/null
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$PWD/dist/deb" >/dev/null
 mv dist/deb/*.deb dist/ && rm -rf dist/deb
 for package in dist/*; do
   printf '%-40s %10d bytes\n' "$package" "$(stat -c %s "$package")"

@@ -1,5 +1,5 @@
-/* A host as a developer builds it from the installed packages alone (pkg-config kv4usbcp): finds the
- * monitors on the machine, prints each one's serial number and status, and stops the library.
+/* A host as a developer builds it from the installed packages alone (pkg-config kv4usbcp): finds
+ * the monitors on the machine, prints each one's serial number and status, and stops the library.
  * Exits non-zero unless there was at least one monitor and every call succeeded. */
 #include <kv4usbcp.h>
 #include <stdio.h>
