@@ -28,7 +28,7 @@ bash tests/release/version.sh "$version" . build/native dist
 lintian --fail-on error --tag-display-limit 0 dist/*.deb
 bash tests/release/debian.sh dist build/debian-check
 # Installed with dpkg in the test VM, used by a user without root on a kv4sim-uhid monitor, removed
-# (about three and a half minutes under TCG, where it was timed).
+# (one and a half to four minutes under TCG on this loaded machine, with its boot).
 KV4_VM_TIMEOUT=600 bash tests/vm/vm.sh tests/vm/debian_packages.sh build/vm-debian dist
 
 # The builds a user types first, without presets: Release with g++, with clang, and for Windows.
