@@ -28,3 +28,9 @@ KV4_VM_PACKAGES=(qemu-system-x86 busybox-static binutils wine64 udev)
 # lld-link, which link an MSVC-ABI host to prove them; dpkg-dev and file, which CPack's Debian
 # packages need for their dependencies and shlibs; lintian, which checks them.
 KV4_RELEASE_PACKAGES=(zip unzip llvm clang lld dpkg-dev file lintian)
+# The Python package (bindings/python/): its tests run under Debian's interpreter with Debian's
+# pytest; its wheel is built without network access (setuptools, wheel) and installed into a fresh
+# virtual environment (venv).
+KV4_PYTHON_PACKAGES=(python3-pytest python3-pytest-asyncio python3-build python3-setuptools python3-wheel python3-venv)
+# The .NET package (bindings/dotnet/): Mono's mcs and runtime, and NUnit 2.6 with its console runner.
+KV4_DOTNET_PACKAGES=(mono-devel nunit-console libnunit-cil-dev)

@@ -2,7 +2,7 @@
 # Builds and runs every test suite: native, AddressSanitizer+UBSan, ThreadSanitizer, bounded
 # libFuzzer runs of every fuzz target (what a monitor and the system hand the library), and the
 # Windows build under Wine, whose last suite runs in the test VM on kv4sim-uhid monitors from the
-# native build; then makes the release packages from the Windows build and a Linux one for /usr and
+# native build; then makes the release packages from the Windows and Linux builds and
 # checks them as their users take them (the Debian ones installed in the test VM), and builds the
 # plain Release configurations with g++, clang and MinGW. Installs what a fresh Debian machine lacks
 # first.
@@ -11,6 +11,8 @@ cd "$(dirname "$0")/.."
 . scripts/setup.sh
 kv4_install_missing "${KV4_NATIVE_PACKAGES[@]}" "${KV4_FUZZ_PACKAGES[@]}" "${KV4_WINDOWS_PACKAGES[@]}" \
   "${KV4_VM_PACKAGES[@]}" "${KV4_RELEASE_PACKAGES[@]}"
+# The language packages' tests, under the native preset.
+kv4_install_missing "${KV4_PYTHON_PACKAGES[@]}" "${KV4_DOTNET_PACKAGES[@]}"
 
 for preset in native asan tsan fuzz mingw; do
   echo "==== $preset"

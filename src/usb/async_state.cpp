@@ -40,16 +40,13 @@ void tkusb_platform_wake_io_thread()
 
 tkusb_asyncio_callback async_callback() { return registered_callback.load(); }
 
-bool set_async_registration(tkusb_asyncio_callback callback, event_handle event)
+void set_async_registration(tkusb_asyncio_callback callback, event_handle event)
 {
     std::lock_guard<std::mutex> guard(registration_guard);
-    if (registered_callback.load())
-        return false;
     wake_event = event;
     registered_callback.store(callback);
     std::lock_guard<std::mutex> accept(acceptance_guard());
     accepting = true;
-    return true;
 }
 
 void clear_async_registration()

@@ -20,8 +20,8 @@ void tkusb_platform_wake_io_thread();
 // The registered callback, or null.
 tkusb_asyncio_callback async_callback();
 
-// Stores a registration. Returns false, and stores nothing, when one is held already.
-bool set_async_registration(tkusb_asyncio_callback callback, event_handle wake_event);
+// Stores a registration; the caller has made sure, under its own guard, that none is held.
+void set_async_registration(tkusb_asyncio_callback callback, event_handle wake_event);
 
 // Clears the registration. No wake-up uses its event once this returns.
 void clear_async_registration();

@@ -47,13 +47,11 @@ win32_device *find_first(Match match)
 int16_t tkusb_platform_init()
 {
     platform_lock_exists.store(true);
-    next_port = 0;
     return 0;
 }
 
 int16_t tkusb_platform_close_all()
 {
-    next_port = 0;
     const bool locked = tkusb_platform_lock() == 0; // goes on without the lock
     for (win32_device *device : registry_list)
         if (device) {
@@ -66,6 +64,7 @@ int16_t tkusb_platform_close_all()
     for (win32_device *device : registry_list)
         retire_device(device);
     registry_list.drop_nodes();
+    next_port = 0; // here, so that a discovery that held the lock until now cannot leave it raised
     // Marked gone while still held, so that no other thread enters between the release and the
     // mark and then finds itself unable to leave.
     platform_lock_exists.store(false);

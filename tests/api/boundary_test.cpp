@@ -32,7 +32,7 @@ TEST_F(Boundary, AnExportWhoseAllocationsFailAnswersACodeAndTheLibraryGoesOn)
 
     // A write that completes late needs the bus's timer thread, which cannot start: the command
     // times out, and its cancel does not end, so the port closes.
-    kv4sim_set_latency_us(monitor, 1000, 0);
+    ASSERT_EQ(kv4sim_set_latency_us(monitor, 1000, 0), 0);
     EXPECT_EQ(without_memory([] { return kv4test::transact(0, 12, 30); }), TKUSB_WRITE_TIMEOUT_ERR);
     EXPECT_EQ(tkcmdsetUSB_reset_port(0), 0);
     EXPECT_EQ(status_command(), 0);

@@ -115,6 +115,9 @@ TEST_F(DeviceEvents, RegistrationCodesAndOneVariantAtATime)
     ASSERT_EQ(tkcmdsetUSB_send_command(0, echo, sizeof echo, 0, 7), 0);
     EXPECT_EQ(events.take(1), heard{"0/0/7/19/1"});
     EXPECT_EQ(tkcmdsetUSB_unregister_asyncio(), 0);
+    EXPECT_EQ(tkcmdsetUSB_unregister_events(), 0);
+    ASSERT_EQ(tkcmdsetUSB_register_events3(on_event3), 0);
+    EXPECT_EQ(tkcmdsetUSB_unregister_events3(), 0);
 }
 
 // Monitors already attached arrive at registration unless the host opened them; a later one is told

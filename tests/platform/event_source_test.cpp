@@ -58,12 +58,12 @@ TEST(EventSources, TheWaiterReadsWhatArrivesAndACancelEndsItsWait)
     kv4::event_attach(completed, p.source);
     std::thread canceller([&] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        kv4::event_cancel_fd(p.fds[0]);
+        kv4::event_cancel(p.source); // the source's own cancel, as a reader gives up its read
     });
     EXPECT_EQ(kv4::event_wait(completed, 10000), 0);
     canceller.join();
     EXPECT_TRUE(p.cancelled);
-    kv4::event_cancel(p.source); // ended already: nothing happens
+    kv4::event_cancel_fd(p.fds[0]); // ended already: nothing happens
     kv4::event_close(plain);
     kv4::event_close(completed);
 }

@@ -81,6 +81,7 @@ TEST_F(SimBus, OneHandleAtATimeDescribesItsMonitorEndsPendingReadsAndDiesWithIt)
     EXPECT_EQ(hid.start_read(h, in.data(), transfer_length - 1, &t), hid_io::failed);
     out.resize(transfer_length + 1);
     EXPECT_EQ(hid.start_write(h, out.data(), transfer_length + 1, &t), hid_io::failed);
+    EXPECT_EQ(hid.last_error(h), 1784u); // ERROR_INVALID_USER_BUFFER, as Windows names the refusal
     ASSERT_EQ(hid.start_read(h, in.data(), transfer_length, &t), hid_io::pending);
     EXPECT_EQ(hid.outcome(&t), hid_io::pending);
     EXPECT_FALSE(set()); // reset at the start
