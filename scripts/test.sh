@@ -2,10 +2,9 @@
 # Builds and runs every test suite: native, AddressSanitizer+UBSan, ThreadSanitizer, bounded
 # libFuzzer runs of every fuzz target (what a monitor and the system hand the library), and the
 # Windows build under Wine, whose last suite runs in the test VM on kv4sim-uhid monitors from the
-# native build; then makes the release packages from the Windows and Linux builds and
-# checks them as their users take them (the Debian ones installed in the test VM), and builds the
-# plain Release configurations with g++, clang and MinGW. Installs what a fresh Debian machine lacks
-# first.
+# native build; then makes the release packages from the Windows and Linux builds and checks them
+# as their users take them (the Debian ones installed in the test VM), and builds the plain Release
+# configurations with g++, clang and MinGW. Installs what a fresh Debian machine lacks first.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
