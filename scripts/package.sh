@@ -7,8 +7,9 @@
 #                                       binary names in its debug link
 #   libkv4usbcp3, libkv4usbcp-dev and kv4usb .deb files, made by CPack
 #   KV4UsbCp.<version>.nupkg            the .NET package (bindings/dotnet/pack.sh)
-# The Windows binaries are build/mingw's and the Linux ones build/native's (built here when missing
-# or out of date); the version is the project's, as the builds' caches hold it.
+# The Windows binaries are build/mingw's, the Debian packages' build/deb's and the .NET package's
+# Linux library build/native's (each built here when missing or out of date); the version is the
+# project's, as the builds' caches hold it.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 . scripts/setup.sh
@@ -53,15 +54,20 @@ cp LICENSE CHANGELOG.md "$root/"
 (cd dist/debug && zip -qrX "../$name-debug.zip" "$name")
 rm -rf dist/stage dist/debug
 
-# Debian packages from the native build, installed under /usr; their dependencies from dpkg-shlibdeps.
-cmake --preset native >/dev/null
-cmake --build --preset native --target kv4usbcp kv4usbcp_sim kv4usb kv4sim-uhid >/dev/null
-cpack -G DEB --config build/native/CPackConfig.cmake -B "$PWD/dist/deb" >/dev/null
+# Debian packages from a build configured as a distribution configures one, for the prefix /usr:
+# there GNUInstallDirs puts the libraries in Debian's multiarch folder (lib/x86_64-linux-gnu), and
+# kv4usb looks for them there. Their dependencies come from dpkg-shlibdeps.
+deb_build=build/deb
+cmake -S . -B "$deb_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_INSTALL_PREFIX=/usr \
+  -DKV4_TESTS=OFF -DKV4_EXAMPLES=OFF >/dev/null
+cmake --build "$deb_build" --target kv4usbcp kv4usbcp_sim kv4usb kv4sim-uhid >/dev/null
+cpack -G DEB --config "$deb_build/CPackConfig.cmake" -B "$PWD/dist/deb" >/dev/null
 mv dist/deb/*.deb dist/ && rm -rf dist/deb
 
 # The .NET package: the assembly and libkv4usbcp.so.3 from the native build, KV4USBCP.dll from
 # build/mingw, checked by a host that loads it from the unpacked package.
 kv4_install_missing "${KV4_DOTNET_PACKAGES[@]}"
+cmake --preset native >/dev/null
 cmake --build --preset native --target kv4usbcp_dotnet >/dev/null
 bash bindings/dotnet/pack.sh build/native "$build" dist >/dev/null
 for package in dist/*; do

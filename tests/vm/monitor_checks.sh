@@ -17,12 +17,13 @@ wait_for() {
 }
 
 # start_monitors N [OPTIONS...]: kv4sim-uhid with N monitors (and OPTIONS), each ready with its
-# hidraw node, logging to $out/kv4sim-uhid.log, or to $log when set.
+# hidraw node, logging to $out/kv4sim-uhid.log, or to $log when set; the program is the Linux
+# build's, or $kv4sim when set.
 start_monitors() {
   local count=$1 to=${log:-$out/kv4sim-uhid.log}
   shift
   [ -p "$control" ] || mkfifo "$control"
-  "$native/tools/kv4sim-uhid/kv4sim-uhid" --monitors="$count" --control="$control" "$@" >"$to" 2>&1 &
+  "${kv4sim:-$native/tools/kv4sim-uhid/kv4sim-uhid}" --monitors="$count" --control="$control" "$@" >"$to" 2>&1 &
   uhid_pid=$!
   trap 'echo quit >"$control"; wait $uhid_pid' EXIT
   for _ in $(seq 300); do
