@@ -78,6 +78,7 @@ TEST_F(SimBus, OneHandleAtATimeDescribesItsMonitorEndsPendingReadsAndDiesWithIt)
     kv4::event_set(t.event);
     // As on Windows, a read shorter than the largest input report and a write longer than the
     // largest output report are refused, and a cancel or close ends a transfer later, not at once.
+    EXPECT_EQ(hid.last_error(h), 0u);
     EXPECT_EQ(hid.start_read(h, in.data(), transfer_length - 1, &t), hid_io::failed);
     out.resize(transfer_length + 1);
     EXPECT_EQ(hid.start_write(h, out.data(), transfer_length + 1, &t), hid_io::failed);
@@ -150,6 +151,7 @@ TEST_F(SimBus, BadArgumentsAreRefused)
     kv4sim_monitor *m = kv4sim_attach(nullptr);
     EXPECT_EQ(kv4sim_set_fault(m, KV4SIM_FAULT_ANSWER_ALL + 1, 1), KV4SIM_INVALID_PARAMETER);
     EXPECT_EQ(kv4sim_set_fault(m, KV4SIM_FAULT_ANSWER_ALL, 1), 0); // the last fault is one
+    EXPECT_EQ(kv4sim_set_rule(KV4SIM_RULE_REFUSE_PLUG_EVENTS + 1, 1), KV4SIM_INVALID_PARAMETER);
     EXPECT_EQ(kv4sim_reattach(m, 0), KV4SIM_INVALID_PARAMETER);
     kv4sim_destroy(m);
     EXPECT_EQ(kv4sim_path(m), nullptr);
