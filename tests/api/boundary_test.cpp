@@ -29,6 +29,11 @@ TEST_F(Boundary, AnExportWhoseAllocationsFailAnswersACodeAndTheLibraryGoesOn)
     EXPECT_TRUE(found == TKUSB_SYSTEM_MEMORY_ERR || found == 0) << found;
     EXPECT_EQ(count, 0);
     EXPECT_EQ(find(), std::vector<uint16_t>{0});
+    EXPECT_EQ(without_memory([] {
+                  return tkcmdsetUSB_register_asyncio([](uint16_t, const uint8_t *, uint16_t, int16_t, int16_t) {},
+                                                      100);
+              }),
+              TKUSB_ASYNC_REGISTER_ERR);
 
     // A write that completes late needs the bus's timer thread, which cannot start: the command
     // times out, and its cancel does not end, so the port closes.

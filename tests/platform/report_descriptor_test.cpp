@@ -69,7 +69,8 @@ TEST(ReportDescriptor, ReadsAsWindowsDoesAndRefusesMalformedOnes)
         {"b4", "Pop without Push"},
         {std::string("a4") * 17, "Push nested deeper than 16"},
         {"c0", "End Collection without Collection"},
-        {"a101", "collection left open"},
+        {std::string("a101") * 32, "collection left open"}, // 32 deep is allowed, 33 is not
+        {std::string("a101") * 33, "collections nested deeper than 32"},
         {"8500", "report ID outside 1..255"},
         {"9700000100", "report count above 65535"},
         {"77ffffffff96ffff8102", "report longer than 65535 bytes"},
