@@ -89,6 +89,10 @@ TEST_F(SimBus, OneHandleAtATimeDescribesItsMonitorEndsPendingReadsAndDiesWithIt)
     hid.cancel_transfer(h, &t);
     EXPECT_EQ(kv4::event_wait(t.event, 5000), 0);
     EXPECT_EQ(hid.outcome(&t), hid_io::failed);
+    kv4sim_set_fault(m, KV4SIM_FAULT_WRITE_STALLS, 1); // a write the monitor never took fails as it recovers
+    ASSERT_EQ(hid.start_write(h, out.data(), transfer_length, &t), hid_io::pending);
+    kv4sim_set_fault(m, KV4SIM_FAULT_WRITE_STALLS, 0);
+    EXPECT_EQ(hid.outcome(&t), hid_io::failed);
     ASSERT_EQ(hid.start_read(h, in.data(), transfer_length, &t), hid_io::pending);
     hid.close(h);
     EXPECT_EQ(kv4::event_wait(t.event, 5000), 0);
