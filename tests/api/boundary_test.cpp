@@ -34,6 +34,9 @@ TEST_F(Boundary, AnExportWhoseAllocationsFailAnswersACodeAndTheLibraryGoesOn)
                                                       100);
               }),
               TKUSB_ASYNC_REGISTER_ERR);
+    EXPECT_EQ(without_memory(
+                  [] { return tkcmdsetUSB_register_events2([](uint16_t, int32_t, const char *, const char *) {}); }),
+              TKUSB_EVENT_REGISTER_ERR);
 
     // A write that completes late needs the bus's timer thread, which cannot start: the command
     // times out, and its cancel does not end, so the port closes.
