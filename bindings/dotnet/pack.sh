@@ -23,7 +23,7 @@ cp "$native/bindings/dotnet/KV4UsbCp.dll" "$native/bindings/dotnet/KV4UsbCp.dll.
 objcopy --strip-debug "$native/libkv4usbcp.so.3" "$stage/runtimes/linux-x64/native/libkv4usbcp.so.3"
 x86_64-w64-mingw32-objcopy --strip-debug "$mingw/KV4USBCP.dll" "$stage/runtimes/win-x64/native/KV4USBCP.dll"
 cp "$here/README.md" "$here/../../LICENSE" "$stage/"
-sed "s/@VERSION@/$version/" "$here/KV4UsbCp.nuspec.in" >"$stage/KV4UsbCp.nuspec"
+sed "s/@VERSION@/$version/" "$here/KV4UsbCp.manifest.xml.in" >"$stage/KV4UsbCp.nuspec"
 cat >"$stage/[Content_Types].xml" <<'XML'
 <?xml version="1.0" encoding="utf-8"?>
 <Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">

@@ -3,7 +3,7 @@
 # project's version: the header's macros (and the 16-bit value they make), the changelog's top
 # entry, the Python package's version, and, where the build or the packages have them, the shared
 # objects' SONAME and file names, the pkg-config files, the CMake package's version file, the
-# Windows binaries' version resources and the package names (the NuGet package's nuspec too).
+# Windows binaries' version resources and the package names (the NuGet package's manifest too).
 # usage: version.sh VERSION SOURCE_DIR [BUILD_DIR] [DIST_DIR]
 set -euo pipefail
 version=$1 source=$2 build=${3:-} dist=${4:-}
@@ -41,7 +41,7 @@ if [ -n "$dist" ]; then
     [ -f "$dist/KV4USBCP-$version-$suffix" ] || { echo "no $dist/KV4USBCP-$version-$suffix"; status=1; }
   done
   [ -f "$dist/KV4UsbCp.$version.nupkg" ] || { echo "no $dist/KV4UsbCp.$version.nupkg"; status=1; }
-  agree "the NuGet package's nuspec" "$(unzip -p "$dist/KV4UsbCp.$version.nupkg" KV4UsbCp.nuspec 2>/dev/null |
+  agree "the NuGet package's manifest" "$(unzip -p "$dist/KV4UsbCp.$version.nupkg" KV4UsbCp.nuspec 2>/dev/null |
     sed -n 's|.*<version>\(.*\)</version>.*|\1|p')"
   for deb in "$dist"/*.deb; do
     [ -e "$deb" ] || continue
