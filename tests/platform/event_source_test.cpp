@@ -55,14 +55,19 @@ TEST(EventSources, TheWaiterReadsWhatArrivesAndACancelEndsItsWait)
     EXPECT_EQ(p.byte, 'x');
     EXPECT_FALSE(p.cancelled);
 
-    kv4::event_attach(completed, p.source);
-    std::thread canceller([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        kv4::event_cancel(p.source); // the source's own cancel, as a reader gives up its read
-    });
-    EXPECT_EQ(kv4::event_wait(completed, 10000), 0);
-    canceller.join();
-    EXPECT_TRUE(p.cancelled);
+    // The source's own cancel, as a reader gives up its read, then a cancel of all that waits on
+    // its descriptor, as a port's cancel does.
+    for (const bool by_descriptor : {false, true}) {
+        p.cancelled = false;
+        kv4::event_attach(completed, p.source);
+        std::thread canceller([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            by_descriptor ? kv4::event_cancel_fd(p.fds[0]) : kv4::event_cancel(p.source);
+        });
+        EXPECT_EQ(kv4::event_wait(completed, 10000), 0);
+        canceller.join();
+        EXPECT_TRUE(p.cancelled);
+    }
     kv4::event_cancel_fd(p.fds[0]); // ended already: nothing happens
     kv4::event_close(plain);
     kv4::event_close(completed);
