@@ -57,8 +57,6 @@ bool open_port::allocate_buffers(uint16_t length) noexcept
     return transfer_buffer && async_send_buffer;
 }
 
-bool open_port::settled() noexcept { return ended(sync_transfer, 0) && ended(async_transfer, 0); }
-
 void open_port::release() noexcept
 {
     if (references_.fetch_sub(1) != 1)

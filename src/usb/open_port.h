@@ -51,7 +51,6 @@ class open_port {
   private:
     explicit open_port(hid_handle handle) noexcept;
     ~open_port();
-    bool settled() noexcept;
     friend void reap_orphans(uint32_t wait_ms) noexcept;
 
     std::atomic<unsigned> references_{1};

@@ -205,17 +205,24 @@ TEST_F(Transaction, AShutdownOnAnotherThreadEndsAWaitingTransaction)
     // Closed between the write and the read: the read must not wait out its time-out. The device
     // is closed directly: a responder runs inside the transaction, under the device lock, where the
     // port lookup of tkcmdsetUSB_shutdown would take the locks in reverse order.
+    // A command that waits for the port meanwhile finds it closed too.
     kv4sim_set_fault(monitor, KV4SIM_FAULT_NO_ANSWER, 0);
     ASSERT_EQ(tkcmdsetUSB_reset_port(0), 0);
+    static std::atomic<bool> go{false};
     kv4sim_set_responder(
         monitor,
         [](void *device, const uint8_t *, size_t, uint8_t *, size_t) {
+            while (!go)
+                std::this_thread::yield();
             return size_t{static_cast<kv4::win32_device *>(device)->close() != 0};
         },
         kv4::tkusb_platform_get_device(0));
-    waiting_command command;
-    ASSERT_TRUE(command.ended()) << "a close during the write left the read waiting";
+    waiting_command command, queued;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // only makes it likely that one waits
+    go = true;
+    ASSERT_TRUE(command.ended() && queued.ended()) << "a close during the write left a command waiting";
     EXPECT_EQ(command.result.load(), TKUSB_DEVICE_CLOSED_ERR);
+    EXPECT_EQ(queued.result.load(), TKUSB_DEVICE_CLOSED_ERR);
 }
 
 } // namespace
