@@ -54,6 +54,11 @@ TEST(EventSources, TheWaiterReadsWhatArrivesAndACancelEndsItsWait)
     EXPECT_EQ(p.reader, std::this_thread::get_id());
     EXPECT_EQ(p.byte, 'x');
     EXPECT_FALSE(p.cancelled);
+    // An ended source is done with: what arrives next waits for the next read.
+    kv4::event_reset(completed);
+    EXPECT_EQ(write(p.fds[1], "y", 1), 1);
+    EXPECT_EQ(kv4::event_wait(completed, 50), kv4::wait_timeout);
+    EXPECT_TRUE(read(p.fds[0], &p.byte, 1) == 1 && p.byte == 'y');
 
     // The source's own cancel, as a reader gives up its read, then a cancel of all that waits on
     // its descriptor, as a port's cancel does.
