@@ -67,10 +67,10 @@ TEST(Threads, AThreadSignalsAnotherAndIsJoined)
 // the text ends before the first character that does not fit whole.
 TEST(Text, Utf16BecomesUtf8OfWholeCharacters)
 {
-    const uint16_t text[] = {'A', 0x00E9, 0x20AC, 0x0800, 0xD834, 0xDD1E, 0xDC00, 0};
-    char out[16];
+    const uint16_t text[] = {'A', 0x00E9, 0x20AC, 0x0800, 0xFFFF, 0xD834, 0xDD1E, 0xDBFF, 0xDFFF, 0xDC00, 0};
+    char out[32];
     kv4::utf16_to_ansi(text, out, sizeof out);
-    EXPECT_STREQ(out, "A\xC3\xA9\xE2\x82\xAC\xE0\xA0\x80\xF0\x9D\x84\x9E?");
+    EXPECT_STREQ(out, "A\xC3\xA9\xE2\x82\xAC\xE0\xA0\x80\xEF\xBF\xBF\xF0\x9D\x84\x9E\xF4\x8F\xBF\xBF?");
     kv4::utf16_to_ansi(text, out, 5); // room for four bytes: the euro sign's three do not fit
     EXPECT_STREQ(out, "A\xC3\xA9");
 }
