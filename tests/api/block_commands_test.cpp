@@ -158,15 +158,17 @@ TEST_F(BlockCommands, UpdateStatusRecordsAreDecodedBigEndianAndKeptOnFailure)
 {
     open_port();
     ASSERT_EQ(kv4::port_set_buffer_mode(0, 7), 0);
-    kv4sim_set_update_status(monitor, 0x1234, 0xFEDC);
-    kv4sim_set_v3_update_status(monitor, 0x89ABCDEF, 0x0102);
     const auto fields = [](const auto &record) {
         return std::pair<uint32_t, uint32_t>(record.first_value, record.second_value);
     };
     using values = std::pair<uint32_t, uint32_t>;
-    tkcmdsetUSB_update_status status{};
+    tkcmdsetUSB_update_status status{1, 1};
     tkcmdsetUSB_v3_update_status v3{};
     uint16_t length = 10;
+    EXPECT_EQ(tkcmdsetUSB_get_update_status(0, &status, &length), 0);
+    EXPECT_EQ(fields(status), values(0, 0)); // a fresh simulated monitor's
+    kv4sim_set_update_status(monitor, 0x1234, 0xFEDC);
+    kv4sim_set_v3_update_status(monitor, 0x89ABCDEF, 0x0102);
     EXPECT_EQ(tkcmdsetUSB_get_update_status(0, &status, &length), 0);
     EXPECT_EQ(fields(status), values(0x1234, 0xFEDC));
     EXPECT_EQ(tkcmdsetUSB_get_V3_update_status(0, &v3, &length), 0);
