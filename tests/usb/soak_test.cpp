@@ -3,6 +3,7 @@
 // reset and answer, no port may stay claimed, and the device events heard must match the plugging
 // (now and then the library is also shut down and started again there). KV4_SOAK_SEED and
 // KV4_SOAK_OPERATIONS replay a failure or run longer.
+#include "support/exports.h"
 #include "support/sim_fixture.h"
 
 #include "usb/registry.h"
@@ -120,8 +121,6 @@ class Soak : public kv4test::SimTest {
 int16_t Soak::random_call(std::mt19937 &rng, const uint8_t *data, uint8_t *out, int storm_port)
 {
     static constexpr uint16_t never_handed_out[] = {200, 1000, 0xFFFF}, timeouts[] = {0, 5, 50, 100};
-    static constexpr int16_t (*strings[])(uint16_t, char *, uint8_t) = {
-        tkcmdsetUSB_serial_number, tkcmdsetUSB_fw_version, tkcmdsetUSB_hw_version, tkcmdsetUSB_loader_fw_version};
     // A pick chooses the kind of call: kind k has the picks from ends[k - 1] up to ends[k].
     static constexpr unsigned ends[] = {4,  8,  11, 12, 13, 14, 15, 16, 17, 18, 19,
                                         20, 21, 22, 24, 26, 28, 29, 31, 35, 36, 37};
@@ -173,7 +172,7 @@ int16_t Soak::random_call(std::mt19937 &rng, const uint8_t *data, uint8_t *out, 
         return CALL(within(6000), null_fault, tkcmdsetUSB_get_update_status(port, null ? 0 : &status, &short_response));
     case 15: return CALL(within(0), port_fault, tkcmdsetUSB_set_feature(port, value & 0xFFFF, 0));
     case 16: // serial number and versions
-        return CALL(within(0), null_fault, strings[value % 4](port, reinterpret_cast<char *>(sink), 1 + value % 40));
+        return CALL(within(0), null_fault, kv4test::string_queries[value % 4](port, reinterpret_cast<char *>(sink), 1 + value % 40));
     case 17: return CALL(within(0), null_fault, tkcmdsetUSB_max_report_size(port, null ? nullptr : &size));
     case 18: return CALL(within(0), port_fault, tkcmdsetUSB_shutdown(port));
     case 19: return CALL(discovery_bound, port_fault, tkcmdsetUSB_reset_port(port));
