@@ -67,6 +67,11 @@ TEST_F(Transaction, TheInputReportIsTheSmallestThatHoldsTheResponse)
     kv4sim_wire_clear(monitor);
     EXPECT_EQ(run({0x77}, 61), TKUSB_TOOLONG_REPORT_ERR);
     EXPECT_EQ(kv4sim_wire_count(monitor), 0u);
+    // A monitor whose firmware answers the service commands too: the status is the script's.
+    kv4sim_set_fault(monitor, KV4SIM_FAULT_ANSWER_ALL, 1);
+    uint32_t status = 0;
+    EXPECT_EQ(tkcmdsetUSB_status(0, &status), 0);
+    EXPECT_EQ(status, 0x01111111u); // the answer's first four bytes, its status byte first
 }
 
 // In response mode the command length did not choose the report, so it is checked on its own.
