@@ -64,8 +64,8 @@ TEST(ReportDescriptor, ReadsAsWindowsDoesAndRefusesMalformedOnes)
         {std::string("c0") * 4097, "descriptor longer than 4096 bytes"},
         {"a1010600", "item runs past the end"},
         {"a101fe05000102", "item runs past the end"},
-        {"fe00aa", "0: | 0: | 0: /"}, // a long item of no data bytes ends the descriptor
-        {"950409018102", "1: 1@0*4 | 0: | 0: /"}, // no Report Size yet: fields of no bits take no room
+        {"fe00aa", "0: | 0: | 0: /"},                 // a long item of no data bytes ends the descriptor
+        {"950409018102", "1: 1@0*4 | 0: | 0: /"},     // no Report Size yet: fields of no bits take no room
         {"7508950129058102", "2: 0@0*1 | 0: | 0: /"}, // a range given only its maximum starts at usage 0
         {"b4", "Pop without Push"},
         {std::string("a4") * 17, "Push nested deeper than 16"},

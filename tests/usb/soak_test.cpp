@@ -172,7 +172,8 @@ int16_t Soak::random_call(std::mt19937 &rng, const uint8_t *data, uint8_t *out, 
         return CALL(within(6000), null_fault, tkcmdsetUSB_get_update_status(port, null ? 0 : &status, &short_response));
     case 15: return CALL(within(0), port_fault, tkcmdsetUSB_set_feature(port, value & 0xFFFF, 0));
     case 16: // serial number and versions
-        return CALL(within(0), null_fault, kv4test::string_queries[value % 4](port, reinterpret_cast<char *>(sink), 1 + value % 40));
+        return CALL(within(0), null_fault,
+                    kv4test::string_queries[value % 4](port, reinterpret_cast<char *>(sink), 1 + value % 40));
     case 17: return CALL(within(0), null_fault, tkcmdsetUSB_max_report_size(port, null ? nullptr : &size));
     case 18: return CALL(within(0), port_fault, tkcmdsetUSB_shutdown(port));
     case 19: return CALL(discovery_bound, port_fault, tkcmdsetUSB_reset_port(port));
